@@ -1,0 +1,206 @@
+/*
+ * varnek.h - the Varnek communication library, as a host application sees it.
+ *
+ * Varnek gives a host numbered, half-duplex conversations ("sessions") with a remote
+ * station or a central system, over TCP or over a serial line with its own link
+ * protocol, every message LZSS-compressed.  This header compiles as C and as C++.
+ *
+ * Conventions
+ *   - Every function uses the C calling convention (cdecl) and is exported undecorated.
+ *   - A session id (VK_ID) is passed as a machine word of which the low 16 bits count;
+ *     valid ids are 0 to 499.
+ *   - Results written `short` are signed 16-bit codes.  The session operations answer
+ *     with the VK_ codes below; -2 (VK_FAIL) means that the operation has already shown
+ *     a status text through the display function and released the session, unless the
+ *     function's comment says otherwise.
+ *   - Status texts reach the host only through the display function it installs with
+ *     SESSION_SetDispFunc; the library never writes to standard output.
+ *
+ * Threads
+ *   The library starts no threads.  One session, and one serial port, is driven by one
+ *   thread at a time; opens are made one at a time.  Only Session_Create takes a lock
+ *   (the session table lock), so sessions may be created from several threads.  Every
+ *   wait is a polling loop on the caller's thread that asks the host's abort callback
+ *   once per pass and never keeps a processor core busy: a pass blocks for at most 10 ms.
+ *
+ * Time
+ *   Time limits count whole seconds of the calendar clock (time()).  A limit given in
+ *   milliseconds is divided by 1000, and the wait ends once the elapsed whole seconds
+ *   exceed the quotient.
+ */
+#ifndef VARNEK_H
+#define VARNEK_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define VKAPI __cdecl
+#define VK_EXPORT
+#elif defined(__GNUC__)
+#define VKAPI
+#define VK_EXPORT __attribute__((visibility("default")))
+#else
+#define VKAPI
+#define VK_EXPORT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ------------------------------------------------------------------ types */
+
+typedef int VK_ID; /* a session id; the low 16 bits count */
+
+/* The host's display function: one status line for an application port.  kind is 1. */
+typedef int (VKAPI *VK_DISPFUNC)(uint16_t port, const char *text, uint16_t kind);
+/* The host's abort callback: nonzero asks the waiting operation to stop. */
+typedef int (VKAPI *VK_ABORTFUNC)(void);
+
+#pragma pack(push, 1)
+/* Open parameters (67 bytes, byte-packed).  Address texts are 16 bytes, NUL-terminated:
+ * the zero-padded dotted form "%3.3d.%3.3d.%3.3d.%3.3d" selects TCP, a decimal number
+ * selects that serial port. */
+typedef struct {
+    char localName[16];      /* sent to the peer in the open block            */
+    char localAddress[16];   /* address used by the passive opens             */
+    char remoteName[16];     /* sent to the peer in the open block            */
+    char remoteAddress[16];  /* address used by the active opens              */
+    uint16_t service;        /* TCP port to connect to or listen on           */
+    uint8_t serviceOption;   /* carried with the service number               */
+} SessionOpenParams;
+#pragma pack(pop)
+
+/* What an open reports of the peer: same layout; the open writes localName, remoteName,
+ * service and serviceOption and leaves the two address fields as the host gave them. */
+typedef SessionOpenParams SessionPeerInfo;
+
+/* Session result codes. */
+enum {
+    VK_FAIL = -2,   /* failure; the session has been released (see above)            */
+    VK_NODATA = 0,  /* non-blocking receive: nothing arrived in time; session kept     */
+    VK_DONE = 1,    /* success                                                         */
+    VK_OPENED = 2,  /* success of an active open                                       */
+    VK_CLOSED = 3,  /* receive: message ended and the peer closed; session released    */
+    VK_TURN = 4     /* receive: message ended; this side now has the turn to send      */
+};
+
+/* Indexes of the status-text table (Session_NewMessage).  Default texts in quotes. */
+enum {
+    VK_TEXT_ALREADY_OPENED = 0,  /* "Session already opened!"           */
+    VK_TEXT_NOT_OPENED = 1,      /* "Session Not opened!"               */
+    VK_TEXT_WRONG_INDEX = 2,     /* "Wrong Session Index!"              */
+    VK_TEXT_OUT_OF_TURN = 3,     /* "Out of Rx-Tx synchronization!"     */
+    VK_TEXT_OUT_OF_STRUCT = 4,   /* "Out of Structure synchronization!" */
+    VK_TEXT_ABORTED = 6,         /* "Session Aborted"                   */
+    VK_TEXT_UNEXPECTED = 7,      /* "Unexpected Frame"                  */
+    VK_TEXT_ZIP_SETUP = 8,       /* "Error setting Zip"                 */
+    VK_TEXT_UNZIP_SETUP = 9,     /* "Error setting UnZip"               */
+    VK_TEXT_PEER_ABORTED = 11,   /* "Session Aborted by other side"     */
+    VK_TEXT_HARDWARE = 13,       /* "Hardware Level Failure or T.O."    */
+    VK_TEXT_ZIP_FAILURE = 15,    /* "ZIP Level Failure"                 */
+    VK_TEXT_COUNT = 16
+};
+
+/* ------------------------------------------------------ session lifecycle */
+
+/* Resets the library: drops every session still in the table (without closing it),
+ * loads the default status texts, resets compression, the TCP transport and the serial
+ * bridge state of ports 1 to 500, and forgets the display function.  Call it first. */
+VK_EXPORT void VKAPI Session_Reset(void);
+
+/* Takes a session slot.  *id = -1 chooses the lowest free slot that was not stamped by
+ * a failure release in the last 30 seconds (see below); any other id 0..499 takes that
+ * slot, and a slot already holding a session keeps it untouched.  Returns 1 with *id set,
+ * or -2 (id out of range, no free slot, no memory; nothing is shown, *id unchanged).
+ *
+ * Slot stamps: every release that reports a failure through the display function
+ * (transport failure or time-out, the peer's abort, an out-of-turn call, the host's own
+ * Session_Abort ...) stamps its slot with the time of release; Session_Close, the peer's
+ * orderly close and a failed open do not.  Automatic choice skips a slot while the clock
+ * has not passed stamp + 30 s, so a host still holding a failed id never meets a new
+ * session under it.  An explicit id ignores stamps.
+ * Session_Create after Session_CloseAll needs a new Session_Reset: until then it
+ * returns -2. */
+VK_EXPORT short VKAPI Session_Create(short *id);
+
+/* Ends the last message with a close mark and releases the session (1), or -2: not
+ * open ("Session Not opened!"), peer's turn ("Out of Rx-Tx synchronization!"),
+ * compression failure ("ZIP Level Failure").  Every release except that of a failed
+ * open pauses 2 seconds (without using the processor). */
+VK_EXPORT short VKAPI Session_Close(VK_ID id);
+
+/* Session_Close for ids 0 to 499, then deletes the table lock. */
+VK_EXPORT void VKAPI Session_CloseAll(void);
+
+/* Sends an abort carrying text (at most 64 bytes reach the peer), waits up to 10 s for
+ * the peer to drop the connection, shows text and releases the session: 1, or -2.
+ * The library keeps the text pointer until the release. */
+VK_EXPORT short VKAPI Session_Abort(VK_ID id, const char *text);
+
+/* 1 blocking, 0 non-blocking receives.  Every open sets this itself. */
+VK_EXPORT void VKAPI Session_BlockingMode(VK_ID id, uint16_t mode);
+
+/* Receive and connect time-out of all TCP sessions in ms (60000 after reset). */
+VK_EXPORT void VKAPI SESSION_SetTimeout(uint32_t milliseconds);
+
+/* ------------------------------------------------------- status and trace */
+
+/* Installs the display function (after every Session_Reset). */
+VK_EXPORT void VKAPI SESSION_SetDispFunc(VK_DISPFUNC fn);
+
+/* Calls the display function with the three values, if one is installed. */
+VK_EXPORT void VKAPI SESSION_Disp(uint16_t port, const char *text, uint16_t kind);
+
+/* Shows a status line for a session: at most 80 characters of text, its first carriage
+ * return turned into a semicolon, on the session's application port (port 1 when it
+ * has none, and for id -1), with kind 1.  A null text shows an empty line. */
+VK_EXPORT void VKAPI Session_OutputMsg(short id, const char *text);
+
+/* Loads the 12 default status texts (indexes 0-4, 6-9, 11, 13, 15). */
+VK_EXPORT void VKAPI Session_DefaultMessages(void);
+
+/* Replaces status text `index` (0..15; larger indexes are ignored).  The library keeps
+ * the pointer: the text must stay valid while it may be shown. */
+VK_EXPORT void VKAPI Session_NewMessage(uint16_t index, const char *text);
+
+/* Debug hooks: accept a session id (or -1, or a link port) and a text; show nothing. */
+VK_EXPORT void VKAPI Session_DebugMsg(short id, const char *text);
+VK_EXPORT void VKAPI Session_DebugErr(short id, const char *text);
+VK_EXPORT void VKAPI Session_BugDebugMsg(short id, const char *text);
+
+/* ------------------------------------------------------- application ports */
+
+/* Ties a session to an application port (used for its status lines).  1, or -2 when
+ * the slot holds no session (the port is stored all the same) or the id is out of
+ * range (nothing stored).  Mappings outlive sessions and Session_Reset. */
+VK_EXPORT short VKAPI APPCOM_SetSes2Port(VK_ID id, uint16_t port);
+/* The port stored for the id; 0 for none or an id out of range. */
+VK_EXPORT uint16_t VKAPI APPCOM_Ses2Port(VK_ID id);
+/* Clears every mapping; 1. */
+VK_EXPORT short VKAPI APPCOM_Ses2PortReset(void);
+/* The lowest id mapped to the port; 0 when none is (the same as a match at id 0). */
+VK_EXPORT short VKAPI APPCOM_Port2Ses(uint16_t port);
+
+/* ------------------------------------------------------------ support */
+
+/* Tagged block manager over malloc/free; the tag names the owner and changes nothing. */
+VK_EXPORT short VKAPI Mem_Init(void);                                 /* 1 */
+VK_EXPORT short VKAPI Mem_PwrDown(void);                              /* 1 */
+VK_EXPORT void *VKAPI Mem_Malloc(const char *tag, uint32_t size);     /* block, or null */
+VK_EXPORT void *VKAPI Mem_Alloc(uint32_t size);                       /* Mem_Malloc("LOCAL", size) */
+VK_EXPORT void VKAPI Mem_Free(const char *tag, void *block);
+
+/* Converts a structure in place between byte orders, field by field: "%b" 1 byte
+ * (unchanged), "%d" 2 bytes (exchanged), "%l" 4 bytes (reversed); "%f" before the
+ * letter mirrors the bits of each byte instead.  Other characters are skipped.
+ * 1 when the fields add up to length; 0 after an error, shown in a message box captioned
+ * "BYTESWAP: Arguments" (one line on standard error where there are no boxes, or when
+ * VARNEK_NO_MSGBOX is set). */
+VK_EXPORT short VKAPI BYTESWAP_Do(const char *typeString, void *data, int32_t length);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VARNEK_H */

@@ -1,0 +1,55 @@
+// platform.h - what the library needs of the operating system.
+//
+// Only the files of this folder include operating-system headers.  Everything the
+// library does with time, locks and message boxes goes through these functions, so that
+// the same logic runs on Windows (critical sections, Sleep, MessageBoxA) and on Linux
+// (pthread mutexes, nanosleep, standard error).
+//
+// Tests may replace the clock, the sleep and the message box (Platform_Set*); the
+// replacements are process-wide and a null pointer restores the real one.  None of
+// this is exported from the shared library.
+#pragma once
+
+#include <cstdint>
+
+// Calendar clock in whole seconds, as time() gives it.
+int64_t Platform_Time();
+
+// Gives the processor away for about `ms` milliseconds.  Polling waits call it once per
+// pass so that no wait keeps a core busy.
+void Platform_SleepMs(uint32_t ms);
+
+// The longest a polling pass may block.
+constexpr uint32_t PLATFORM_POLL_MS = 10;
+
+// Shows `text` in a modal box with `caption` and an OK button (Windows, unless the
+// environment variable VARNEK_NO_MSGBOX is set), or as the line "caption: text" on
+// standard error.
+void Platform_MessageBox(const char *caption, const char *text);
+
+// The value of an environment variable, or null.
+const char *Platform_GetEnv(const char *name);
+
+// A lock: a critical section on Windows, a mutex elsewhere.
+struct PlatformLock {
+    alignas(16) unsigned char opaque[64];
+};
+void Platform_LockInit(PlatformLock *lock);
+void Platform_LockEnter(PlatformLock *lock);
+void Platform_LockLeave(PlatformLock *lock);
+void Platform_LockDelete(PlatformLock *lock);
+
+// ----------------------------------------------------------------- test seams
+
+using PlatformClockFn = int64_t (*)();
+using PlatformSleepFn = void (*)(uint32_t ms);
+using PlatformBoxFn = void (*)(const char *caption, const char *text);
+
+void Platform_SetClock(PlatformClockFn fn);
+void Platform_SetSleep(PlatformSleepFn fn);
+void Platform_SetMessageBox(PlatformBoxFn fn);
+
+// The operating system's own versions, behind the seams.
+int64_t Platform_RealTime();
+void Platform_RealSleepMs(uint32_t ms);
+void Platform_RealMessageBox(const char *caption, const char *text);

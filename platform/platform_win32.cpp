@@ -1,0 +1,35 @@
+// Windows side of the platform layer.
+#include "platform/platform.h"
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+static_assert(sizeof(CRITICAL_SECTION) <= sizeof(PlatformLock::opaque), "lock storage too small");
+
+namespace {
+CRITICAL_SECTION *Section(PlatformLock *lock) { return reinterpret_cast<CRITICAL_SECTION *>(lock->opaque); }
+}  // namespace
+
+int64_t Platform_RealTime() { return static_cast<int64_t>(time(nullptr)); }
+
+void Platform_RealSleepMs(uint32_t ms) { Sleep(ms); }
+
+void Platform_RealMessageBox(const char *caption, const char *text)
+{
+    if (Platform_GetEnv("VARNEK_NO_MSGBOX") == nullptr) {
+        MessageBoxA(nullptr, text, caption, MB_OK);
+        return;
+    }
+    fprintf(stderr, "%s: %s\n", caption, text);
+    fflush(stderr);
+}
+
+const char *Platform_GetEnv(const char *name) { return getenv(name); }
+
+void Platform_LockInit(PlatformLock *lock) { InitializeCriticalSection(Section(lock)); }
+void Platform_LockEnter(PlatformLock *lock) { EnterCriticalSection(Section(lock)); }
+void Platform_LockLeave(PlatformLock *lock) { LeaveCriticalSection(Section(lock)); }
+void Platform_LockDelete(PlatformLock *lock) { DeleteCriticalSection(Section(lock)); }

@@ -1,0 +1,119 @@
+// session.h - the session layer's record, constants and internal operations.
+//
+// A session lives in one of 500 slots.  Its record and its two 320-byte buffers are
+// allocated by Session_Create and freed by Session_Release, through which every end of
+// a session goes (close, abort, peer close, failure).
+#pragma once
+
+#include <cstdint>
+
+#include "varnek.h"
+
+constexpr int SESSION_MAX = 500;
+constexpr uint16_t SESSION_BUFFER_SIZE = 320;     // header area (<= 64) + payload (<= 256)
+constexpr uint16_t SESSION_FRAME_PAYLOAD = 256;   // payload bytes of a full frame
+constexpr uint8_t SESSION_PROTOCOL_VERSION = 4;
+constexpr int SESSION_SLOT_HOLD_SECONDS = 30;     // automatic choice skips a stamped slot
+constexpr int SESSION_RELEASE_PAUSE_SECONDS = 2;
+
+// Session frame flags (the first byte of every frame).
+constexpr uint8_t SF_OPEN = 0x80;
+constexpr uint8_t SF_END = 0x40;
+constexpr uint8_t SF_HOLD = 0x20;
+constexpr uint8_t SF_CLOSE = 0x10;
+constexpr uint8_t SF_PACKED = 0x08;
+
+// Close codes carried with SF_CLOSE.
+constexpr uint8_t CLOSE_ORDERLY = 0;
+constexpr uint8_t CLOSE_CALLBACK_ABORT = 1;  // the host's abort callback stopped a transfer
+constexpr uint8_t CLOSE_HOST_ABORT = 2;      // Session_Abort
+
+// turn
+constexpr uint8_t TURN_NONE = 0;
+constexpr uint8_t TURN_SEND = 1;
+constexpr uint8_t TURN_RECEIVE = 2;
+
+struct SessionRecord {
+    uint16_t peerHold;          // hold value last received from the peer
+    uint8_t opened;             // 1 once the session counts as open
+    uint8_t turn;               // TURN_NONE, TURN_SEND, TURN_RECEIVE
+    uint8_t txOpen;             // send flags of the next final frame
+    uint8_t txEnd;
+    uint8_t txHold;
+    uint8_t txClose;
+    uint8_t txPacked;
+    uint8_t zipVersion;         // this side's compression version
+    uint8_t protocolVersion;    // sent in the open block
+    char localName[16];
+    char remoteName[16];
+    uint16_t service;
+    uint8_t serviceOption;
+    uint8_t holdValue;          // byte sent with SF_HOLD
+    uint8_t closeCode;          // code sent with SF_CLOSE
+    const char *abortText;      // reason sent with an abort; owned by the caller
+    uint8_t rxOpen;             // flags of the last frame received
+    uint8_t rxEnd;
+    uint8_t rxHold;
+    uint8_t rxClose;
+    uint8_t rxPacked;
+    uint8_t peerZipVersion;     // from the peer's open block
+    uint8_t peerProtocolVersion;
+    char peerLocalName[16];
+    char peerRemoteName[16];
+    uint16_t peerService;
+    uint8_t peerServiceOption;
+    uint8_t peerHoldByte;       // hold byte of the last frame that carried one
+    uint8_t peerCloseCode;      // close code of the last frame that carried one
+    uint8_t passivePrepared;    // the passive open has done its one-time preparation
+    uint8_t aborting;           // an abort of this session is under way
+    char localAddress[16];      // address text of the passive open
+    char remoteAddress[16];     // address text of the active open
+    int32_t handle;             // TCP socket, or 1 for a serial session; -1 none
+    uint16_t blocking;          // 1 blocking, 0 non-blocking
+    uint16_t wouldBlock;        // a non-blocking receive ran out of time
+    uint16_t linkPort;          // serial port 1..500, 0 for TCP
+    uint16_t viaCentre;         // serial: 1 log in to the centre, 0 peer-to-peer
+    uint16_t peerFrameSize;     // payload size announced by the peer (256)
+    uint16_t txLength;          // bytes held in txBuffer
+    uint8_t *txBuffer;          // SESSION_BUFFER_SIZE bytes, tag "SEST"
+    uint16_t rxExpected;        // payload length of the frame being received
+    uint8_t *rxBuffer;          // SESSION_BUFFER_SIZE bytes, tag "SESR"
+};
+
+// The session id carried in the low 16 bits of a machine word.
+inline int16_t Session_IdFromWord(VK_ID word) { return static_cast<int16_t>(word); }
+inline bool Session_IdInRange(int16_t id) { return id >= 0 && id < SESSION_MAX; }
+
+// The record of a slot; null for an id out of range or an empty slot.
+SessionRecord *Session_Record(int16_t id);
+
+enum class ReleasePause { No, Yes };
+
+// Ends a session's life: compression contexts, transport, buffers and record go; with
+// ReleasePause::Yes it then waits 2 seconds.  Nothing happens for an empty slot.
+void Session_Release(int16_t id, ReleasePause pause);
+
+// Session_Release without pause, then stamps the slot; returns -2.
+short Session_ReleaseStamped(int16_t id);
+
+// Stamps a slot with the current time, so that automatic choice skips it for 30 s.
+void Session_StampSlot(int16_t id);
+
+// The guard of the data, close and abort operations: 1, or -2 (shown and released when
+// the session exists but is not open).
+short Session_CheckOpened(int16_t id);
+
+// Shows a failure text and ends the session (pause, stamp) in one step.
+void Session_Fail(int16_t id, const char *text);
+
+// The status text at an index of the table (may be null).
+const char *Session_Text(int index);
+
+// Waits until the clock has moved on by more than `seconds`, sleeping between reads.
+void Session_PauseSeconds(int seconds);
+
+// Forgets the display function (Session_Reset).
+void Session_ForgetDisplay();
+
+// Frame exchange, used by the table's abort.
+short Session_SendAbort(int16_t id, uint8_t code, const char *text);

@@ -1,0 +1,47 @@
+#include "support/fake_platform.h"
+
+#include "platform/platform.h"
+
+namespace {
+int64_t nowMs = 0;
+uint64_t sleptMs = 0;
+uint64_t sleeps = 0;
+uint64_t reads = 0;
+uint32_t longestSleepMs = 0;
+
+int64_t FakeTime()
+{
+    ++reads;
+    return nowMs / 1000;
+}
+
+void FakeSleep(uint32_t ms)
+{
+    ++sleeps;
+    sleptMs += ms;
+    if (ms > longestSleepMs) longestSleepMs = ms;
+    nowMs += ms;
+}
+}  // namespace
+
+FakeClock::FakeClock(int64_t startSeconds)
+{
+    nowMs = startSeconds * 1000;
+    sleptMs = sleeps = reads = 0;
+    longestSleepMs = 0;
+    Platform_SetClock(FakeTime);
+    Platform_SetSleep(FakeSleep);
+}
+
+FakeClock::~FakeClock()
+{
+    Platform_SetClock(nullptr);
+    Platform_SetSleep(nullptr);
+}
+
+void FakeClock::Advance(int64_t seconds) { nowMs += seconds * 1000; }
+int64_t FakeClock::Now() const { return nowMs / 1000; }
+uint64_t FakeClock::SleptMs() const { return sleptMs; }
+uint64_t FakeClock::Sleeps() const { return sleeps; }
+uint64_t FakeClock::Reads() const { return reads; }
+uint32_t FakeClock::LongestSleepMs() const { return longestSleepMs; }

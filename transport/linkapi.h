@@ -1,0 +1,12 @@
+// linkapi.h - the bridge that carries session frames over a serial link port.
+#pragma once
+
+#include <cstdint>
+
+// Result codes of the bridge.
+constexpr int16_t LINKAPI_DONE = 0;
+constexpr int16_t LINKAPI_ABORTED = 1;
+constexpr int16_t LINKAPI_FAILED = 2;
+
+int16_t LINKAPI_Reset(int16_t port);
+int16_t LINKAPI_Push(int16_t port);
