@@ -17,7 +17,7 @@ endfunction()
 
 function(varnek_platform_libs target)
   if(WIN32)
-    target_link_libraries(${target} PUBLIC ws2_32 wsock32 user32)
+    target_link_libraries(${target} PUBLIC ws2_32 user32)
   else()
     target_link_libraries(${target} PUBLIC pthread ${CMAKE_DL_LIBS})
   endif()
@@ -34,6 +34,7 @@ endfunction()
 # Exports exactly the names of a .def file: on Windows through the .def itself, on
 # Linux through a version script made from it.
 function(varnek_export_list target def_file)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def_file})
   file(STRINGS ${def_file} lines)
   set(names "")
   set(in_exports FALSE)

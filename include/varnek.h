@@ -182,6 +182,81 @@ VK_EXPORT short VKAPI APPCOM_Ses2PortReset(void);
 /* The lowest id mapped to the port; 0 when none is (the same as a match at id 0). */
 VK_EXPORT short VKAPI APPCOM_Port2Ses(uint16_t port);
 
+/* ------------------------------------------------------------ TCP transport
+ *
+ * A thin, blocking layer over sockets.  Address texts are read at the fixed positions
+ * of the form "%3.3d.%3.3d.%3.3d.%3.3d" (0, 4, 8 and 12; the characters at 3, 7 and 11
+ * end the first three numbers whatever they are, and are overwritten with NUL while the
+ * text is read), so "192.168.1.1" does not designate 192.168.1.1; "000.000.000.000" is
+ * any local interface.  mode 2 makes a datagram socket, any other value a stream.
+ *
+ * Results: 0 done; -1 socket failure (the socket concerned has been closed); -2 stopped
+ * by the abort callback; -3 time-out; -4 nothing to read (TCPAPI_GetStatus); -5 a
+ * datagram longer than the space offered; -6 accept would block.
+ *
+ * Waits: every pass asks the abort callback once.  Receives wait in one-second slices;
+ * the connect check and the send's writability check block at most 10 ms a pass.  The
+ * receive time-out (60000 ms after TCPAPI_Init) limits the connect and the receives in
+ * whole seconds; 0 means no limit for the receives, while a connect in progress then
+ * gives up once the clock has moved on a second; -1000 ms or less never expires.
+ * Sending has no time limit.
+ */
+
+/* Initial state: no listening socket (an open one is forgotten), time-outs 60000 and
+ * 5000 ms, no queued options.  PCTCP_Open and Session_Reset call it. */
+VK_EXPORT void VKAPI TCPAPI_Init(void);
+/* Connects: the socket (it fits in 15 bits; a larger handle is closed and refused
+ * with -1), or -1, -2, -3. */
+VK_EXPORT int32_t VKAPI TCPAPI_Open(char *address, uint16_t port, uint8_t mode);
+/* Waits for a caller on the one listening socket, made and bound by the first call
+ * (later calls use it whatever their address and port, until TCPAPI_End).  The accept
+ * blocks until a peer connects; the abort callback is asked only before it.  The
+ * accepted socket, the listening socket itself in mode 2 once it is readable, or -1,
+ * -2 (the listening socket of a stream wait is closed), -6. */
+VK_EXPORT int32_t VKAPI TCPAPI_WaitForOpen(char *address, uint16_t port, uint8_t mode);
+/* Sends all count bytes: 0, -1, -2 (the socket stays open). */
+VK_EXPORT short VKAPI TCPAPI_Send(int32_t socket, const void *data, uint16_t count);
+/* Receives exactly *count bytes: 0 with the full count, or 0 with a short count when
+ * the peer closed (the socket is then closed); -1, -2, -3 (*count: bytes so far), -5. */
+VK_EXPORT short VKAPI TCPAPI_WaitForData(int32_t socket, void *buffer, uint16_t *count);
+/* As TCPAPI_WaitForData, but returns 0 as soon as the first bytes arrive. */
+VK_EXPORT short VKAPI TCPAPI_Receive(int32_t socket, void *buffer, uint16_t *count);
+/* 1 when the socket is readable now, else 0. */
+VK_EXPORT short VKAPI TCPAPI_IsReceive(int32_t socket);
+/* 1 while the system accepts the socket (a peer's close is not seen), else 0. */
+VK_EXPORT short VKAPI TCPAPI_IsConnected(int32_t socket);
+/* 0 readable, -4 not readable, -1 the test failed. */
+VK_EXPORT int32_t VKAPI TCPAPI_GetStatus(int32_t socket);
+/* Closes the socket unless it is -1. */
+VK_EXPORT void VKAPI TCPAPI_Close(int32_t socket);
+/* Closes the listening socket, if any. */
+VK_EXPORT void VKAPI TCPAPI_End(void);
+/* Queues an option for the next socket created (codes 1-10; 5 TCP no-delay, 6 send
+ * buffer, 7 receive buffer, 9 keep-alive, 10 broadcast, which with a value of 1 or more
+ * also queues keep-alive): 0, or -1 for another code (nothing queued). */
+VK_EXPORT int32_t VKAPI TCPAPI_SetSockOpt(int32_t ignored, int8_t code, int32_t value);
+VK_EXPORT int32_t VKAPI TCPAPI_GetTimeout(void);
+VK_EXPORT void VKAPI TCPAPI_SetTimeout(int32_t milliseconds);
+/* Stores and returns the send time-out; nothing consults it. */
+VK_EXPORT int32_t VKAPI TCPAPI_SetTxTimeout(int32_t milliseconds);
+/* Installs the abort callback (null removes it); returns fn. */
+VK_EXPORT VK_ABORTFUNC VKAPI ABORT_SetFunc(VK_ABORTFUNC fn);
+
+/* Starts the socket service (WinSock 2.0 exactly) and initialises the TCP transport:
+ * 1, or 0 with "[ ] Can't find a usable WinSock DLL" and "[ ] Error code %d", or
+ * "[ ] We couldn't find a usable WinSock DLL", shown for id -1.  On Linux there is no
+ * service to start: it initialises the transport and returns 1. */
+VK_EXPORT short VKAPI PCTCP_Open(void);
+/* Closes the listening socket and stops the service: 0 or -1 (Linux: 0). */
+VK_EXPORT int32_t VKAPI PCTCP_Close(void);
+/* PCTCP_IpConfig with mode 0. */
+VK_EXPORT short VKAPI PCTCP_GetIpConfig(char *address, char *hostName);
+/* Host name (hostName: 256 bytes, may be null; empty when the name cannot be read) and
+ * the host's first six IPv4 addresses as zero-padded texts (address: 16 bytes, may be
+ * null).  Mode 1: 1 when address equals one of them exactly, else 0.  Other modes:
+ * writes each in turn to address, leaving the last, and returns gethostname's 0 or -1. */
+VK_EXPORT short VKAPI PCTCP_IpConfig(char *address, char *hostName, uint16_t mode);
+
 /* ------------------------------------------------------------ support */
 
 /* Tagged block manager over malloc/free; the tag names the owner and changes nothing. */

@@ -1,19 +1,319 @@
-// The TCP socket transport.  So far it keeps the receive time-out; sockets follow.
+// The TCP socket transport: opens, sends, receives, zero-wait tests, the option queue
+// and the one listening socket.
 #include "transport/tcpapi.h"
 
+#include <array>
+#include <cstring>
+
+#include "platform/net.h"
+#include "platform/platform.h"
+
 namespace {
+
 constexpr int32_t DEFAULT_RECEIVE_TIMEOUT_MS = 60000;
+constexpr int32_t DEFAULT_SEND_TIMEOUT_MS = 5000;
+constexpr uint32_t RECEIVE_SLICE_MS = 1000;
+constexpr uint8_t MODE_DATAGRAM = 2;
+constexpr size_t ADDRESS_TEXT_SIZE = 16;
+constexpr int32_t LARGEST_OPEN_HANDLE = 0x7FFF;  // TCPAPI_Open answers in 16 bits
+
+struct TcpOption {
+    NetLevel level;
+    NetOption name;
+    int32_t value;
+    int32_t length;
+    uint8_t pending;
+};
+
+constexpr std::array<TcpOption, 11> OPTION_TEMPLATE{{
+    {NetLevel::None, NetOption::None, 0, 0, 0},
+    {NetLevel::Tcp, NetOption::None, 1, 4, 0},
+    {NetLevel::Tcp, NetOption::None, 1, 4, 0},
+    {NetLevel::Tcp, NetOption::None, 1, 4, 0},
+    {NetLevel::Tcp, NetOption::None, 200, 4, 0},
+    {NetLevel::Tcp, NetOption::NoDelay, 0, 4, 0},
+    {NetLevel::Socket, NetOption::SendBuffer, 0, 4, 0},
+    {NetLevel::Socket, NetOption::ReceiveBuffer, 0, 4, 0},
+    {NetLevel::Socket, NetOption::None, 1, 4, 0},
+    {NetLevel::Socket, NetOption::KeepAlive, 0, 4, 0},
+    {NetLevel::Socket, NetOption::Broadcast, 0, 4, 0},
+}};
+
+std::array<TcpOption, 11> options = OPTION_TEMPLATE;
+int32_t listenSocket = NET_NO_SOCKET;
 int32_t receiveTimeoutMs = DEFAULT_RECEIVE_TIMEOUT_MS;
+int32_t sendTimeoutMs = DEFAULT_SEND_TIMEOUT_MS;
+int64_t openStart = 0;
+
+// A wait has expired when the elapsed whole seconds, taken unsigned, exceed the
+// time-out's whole seconds taken unsigned: a negative time-out of -1000 ms or less
+// never expires.
+bool Expired(int64_t start)
+{
+    auto elapsed = static_cast<uint32_t>(Platform_Time() - start);
+    return elapsed > static_cast<uint32_t>(receiveTimeoutMs / 1000);
+}
+
+void ApplyOptions(int32_t s)
+{
+    for (size_t code = 0; code < options.size(); ++code) {
+        TcpOption &opt = options[code];
+        if (!opt.pending) continue;
+        Net_SetOption(s, opt.level, opt.name, opt.value, opt.length);
+        opt = OPTION_TEMPLATE[code];
+    }
+}
+
+int32_t CreateSocket(uint8_t mode)
+{
+    int32_t s = Net_Socket(mode == MODE_DATAGRAM ? NetType::Datagram : NetType::Stream);
+    if (s != NET_NO_SOCKET) ApplyOptions(s);
+    return s;
+}
+
+constexpr std::array<size_t, 3> ADDRESS_SEPARATORS{3, 7, 11};
+
+// Where the text ends: at its terminator, except that a NUL at a separator position only
+// separates (the text may have been read before), and never past its 16 bytes.
+size_t AddressTextEnd(const char *text)
+{
+    if (text == nullptr) return 0;
+    for (size_t i = 0; i < ADDRESS_TEXT_SIZE; ++i) {
+        bool separator = i == 3 || i == 7 || i == 11;
+        if (text[i] == '\0' && !separator) return i;
+    }
+    return ADDRESS_TEXT_SIZE;
+}
+
+// atoi over text[from .. length): blanks, a sign, then digits.
+int ParseNumber(const char *text, size_t from, size_t length)
+{
+    size_t i = from;
+    while (i < length && (text[i] == ' ' || text[i] == '\t')) ++i;
+    bool negative = i < length && text[i] == '-';
+    if (i < length && (text[i] == '-' || text[i] == '+')) ++i;
+    int value = 0;
+    for (; i < length && text[i] >= '0' && text[i] <= '9'; ++i) value = (value * 10 + (text[i] - '0')) % 100000;
+    return negative ? -value : value;
+}
+
+void CloseListening()
+{
+    Net_Close(listenSocket);
+    listenSocket = NET_NO_SOCKET;
+}
+
+int32_t FinishConnect(int32_t s)
+{
+    for (;;) {
+        if (ABORT_Check()) {
+            Net_Close(s);
+            return TCPAPI_ABORTED;
+        }
+        int error = Net_ConnectResult(s, PLATFORM_POLL_MS);
+        if (error == 0) return s;
+        if (error != NET_EINPROGRESS) {
+            Net_Close(s);
+            return TCPAPI_FAILED;
+        }
+        if (Expired(openStart)) {
+            Net_Close(s);
+            return TCPAPI_TIMEOUT;
+        }
+    }
+}
+
+enum class ReceiveForm { WholeCount, FirstBytes };
+
+int16_t ReceiveRoutine(int32_t s, void *buffer, uint16_t *count, ReceiveForm form)
+{
+    uint16_t wanted = *count;
+    if (wanted == 0) return TCPAPI_DONE;
+    *count = 0;
+    int64_t start = Platform_Time();
+    auto *bytes = static_cast<uint8_t *>(buffer);
+    for (;;) {
+        if (ABORT_Check()) return TCPAPI_ABORTED;
+        int ready = Net_Wait(s, NetWait::Read, RECEIVE_SLICE_MS);
+        if (ready < 0) {
+            Net_Close(s);
+            return TCPAPI_FAILED;
+        }
+        if (ready == 0) {
+            if (receiveTimeoutMs != 0 && Expired(start)) return TCPAPI_TIMEOUT;
+            continue;
+        }
+        int n = Net_Recv(s, bytes + *count, static_cast<size_t>(wanted - *count));
+        if (n < 0) {
+            if (Net_LastError() == NET_EMSGSIZE) return TCPAPI_TOO_BIG;
+            Net_Close(s);
+            return TCPAPI_FAILED;
+        }
+        if (n == 0) {
+            Net_Close(s);
+            return TCPAPI_DONE;
+        }
+        *count = static_cast<uint16_t>(*count + n);
+        if (form == ReceiveForm::FirstBytes || *count == wanted) return TCPAPI_DONE;
+    }
+}
+
 }  // namespace
+
+void TCPAPI_ParseAddress(char *text, uint8_t addr[4])
+{
+    size_t end = AddressTextEnd(text);
+    for (size_t separator : ADDRESS_SEPARATORS) {
+        if (separator < end) text[separator] = '\0';
+    }
+    for (size_t i = 0; i < 4; ++i) addr[i] = static_cast<uint8_t>(ParseNumber(text, i * 4, end));
+}
 
 extern "C" {
 
-void TCPAPI_Init(void) { receiveTimeoutMs = DEFAULT_RECEIVE_TIMEOUT_MS; }
+void TCPAPI_Init(void)
+{
+    listenSocket = NET_NO_SOCKET;
+    receiveTimeoutMs = DEFAULT_RECEIVE_TIMEOUT_MS;
+    sendTimeoutMs = DEFAULT_SEND_TIMEOUT_MS;
+    options = OPTION_TEMPLATE;
+}
 
-void TCPAPI_Close(int32_t) {}
+int32_t TCPAPI_Open(char *address, uint16_t port, uint8_t mode)
+{
+    openStart = Platform_Time();
+    int32_t s = CreateSocket(mode);
+    if (s == NET_NO_SOCKET) {
+        options = OPTION_TEMPLATE;
+        return TCPAPI_FAILED;
+    }
+    if (s > LARGEST_OPEN_HANDLE) {
+        Net_Close(s);
+        return TCPAPI_FAILED;
+    }
+    uint8_t addr[4];
+    TCPAPI_ParseAddress(address, addr);
+    if (Net_Connect(s, addr, port) == 0) return s;
+    int error = Net_LastError();
+    if (error == NET_EINPROGRESS || error == NET_EALREADY || error == NET_EWOULDBLOCK) {
+        if (Expired(openStart)) {
+            Net_Close(s);
+            return TCPAPI_FAILED;
+        }
+    } else if (error != NET_EISCONN) {
+        Net_Close(s);
+        return TCPAPI_FAILED;
+    }
+    return FinishConnect(s);
+}
+
+int32_t TCPAPI_WaitForOpen(char *address, uint16_t port, uint8_t mode)
+{
+    if (listenSocket == NET_NO_SOCKET) {
+        int32_t s = CreateSocket(mode);
+        if (s == NET_NO_SOCKET) return TCPAPI_FAILED;
+        listenSocket = s;
+        uint8_t addr[4];
+        TCPAPI_ParseAddress(address, addr);
+        if (Net_Bind(s, addr, port) != 0) {
+            CloseListening();
+            return TCPAPI_FAILED;
+        }
+    }
+    if (mode == MODE_DATAGRAM) {
+        for (;;) {
+            if (Net_Wait(listenSocket, NetWait::Read, PLATFORM_POLL_MS) > 0) return listenSocket;
+            if (ABORT_Check()) return TCPAPI_ABORTED;
+        }
+    }
+    if (Net_Listen(listenSocket, NET_BACKLOG_MAX) != 0) {
+        CloseListening();
+        return TCPAPI_FAILED;
+    }
+    if (ABORT_Check()) {
+        CloseListening();
+        return TCPAPI_ABORTED;
+    }
+    int32_t accepted = Net_Accept(listenSocket);
+    if (accepted != NET_NO_SOCKET) return accepted;
+    return Net_LastError() == NET_EWOULDBLOCK ? TCPAPI_WOULD_BLOCK : TCPAPI_FAILED;
+}
+
+short TCPAPI_Send(int32_t s, const void *data, uint16_t count)
+{
+    if (count == 0) return TCPAPI_DONE;
+    const auto *bytes = static_cast<const uint8_t *>(data);
+    uint16_t sent = 0;
+    for (;;) {
+        if (ABORT_Check()) return TCPAPI_ABORTED;
+        int writable = Net_Wait(s, NetWait::Write, PLATFORM_POLL_MS);
+        if (writable < 0) {
+            Net_Close(s);
+            return TCPAPI_FAILED;
+        }
+        if (writable == 0) continue;
+        int n = Net_Send(s, bytes + sent, static_cast<size_t>(count - sent));
+        if (n < 0) {
+            if (Net_LastError() == NET_EWOULDBLOCK) continue;
+            Net_Close(s);
+            return TCPAPI_FAILED;
+        }
+        sent = static_cast<uint16_t>(sent + n);
+        if (sent == count) return TCPAPI_DONE;
+    }
+}
+
+short TCPAPI_WaitForData(int32_t s, void *buffer, uint16_t *count)
+{
+    return ReceiveRoutine(s, buffer, count, ReceiveForm::WholeCount);
+}
+
+short TCPAPI_Receive(int32_t s, void *buffer, uint16_t *count)
+{
+    return ReceiveRoutine(s, buffer, count, ReceiveForm::FirstBytes);
+}
+
+short TCPAPI_IsReceive(int32_t s) { return Net_Wait(s, NetWait::Read, 0) == 1 ? 1 : 0; }
+
+short TCPAPI_IsConnected(int32_t s) { return Net_Wait(s, NetWait::Read, 0) < 0 ? 0 : 1; }
+
+int32_t TCPAPI_GetStatus(int32_t s)
+{
+    int ready = Net_Wait(s, NetWait::Read, 0);
+    if (ready < 0) return TCPAPI_FAILED;
+    return ready == 1 ? TCPAPI_DONE : TCPAPI_NOTHING;
+}
+
+void TCPAPI_Close(int32_t s)
+{
+    if (s != NET_NO_SOCKET) Net_Close(s);
+}
+
+void TCPAPI_End(void)
+{
+    if (listenSocket != NET_NO_SOCKET) CloseListening();
+}
+
+int32_t TCPAPI_SetSockOpt(int32_t, int8_t code, int32_t value)
+{
+    if (code < 1 || code > 10) return TCPAPI_FAILED;
+    options[static_cast<size_t>(code)].value = value;
+    options[static_cast<size_t>(code)].pending = 1;
+    if (code == TCPOPT_BROADCAST && value >= 1) {
+        options[TCPOPT_KEEPALIVE].value = 1;
+        options[TCPOPT_KEEPALIVE].pending = 1;
+    }
+    return TCPAPI_DONE;
+}
 
 int32_t TCPAPI_GetTimeout(void) { return receiveTimeoutMs; }
 
 void TCPAPI_SetTimeout(int32_t milliseconds) { receiveTimeoutMs = milliseconds; }
+
+int32_t TCPAPI_SetTxTimeout(int32_t milliseconds)
+{
+    sendTimeoutMs = milliseconds;
+    return sendTimeoutMs;
+}
 
 }  // extern "C"

@@ -1,11 +1,32 @@
-// tcpapi.h - the TCP socket transport.
+// tcpapi.h - the TCP socket transport and the host's abort callback.
+//
+// The exported TCPAPI_, ABORT_ and PCTCP_ operations are declared in varnek.h; this
+// header adds what other layers of the library use besides.
 #pragma once
 
 #include <cstdint>
 
-extern "C" {
-void TCPAPI_Init(void);
-void TCPAPI_Close(int32_t socket);
-int32_t TCPAPI_GetTimeout(void);
-void TCPAPI_SetTimeout(int32_t milliseconds);
-}
+#include "varnek.h"
+
+// Result codes of the TCP transport.
+constexpr int16_t TCPAPI_DONE = 0;
+constexpr int16_t TCPAPI_FAILED = -1;
+constexpr int16_t TCPAPI_ABORTED = -2;
+constexpr int16_t TCPAPI_TIMEOUT = -3;
+constexpr int16_t TCPAPI_NOTHING = -4;
+constexpr int16_t TCPAPI_TOO_BIG = -5;
+constexpr int16_t TCPAPI_WOULD_BLOCK = -6;
+
+// Option codes of TCPAPI_SetSockOpt.
+constexpr int8_t TCPOPT_NODELAY = 5;
+constexpr int8_t TCPOPT_KEEPALIVE = 9;
+constexpr int8_t TCPOPT_BROADCAST = 10;
+
+// The one test of the host's abort callback: nonzero means stop.
+int16_t ABORT_Check();
+
+// Reads the address text at its fixed positions (0, 4, 8, 12), writing NUL over the
+// separators at 3, 7 and 11 that lie inside the text, so a text can be read again.  The
+// text ends at a NUL that is not at a separator position, or after 16 bytes; nothing
+// is read or written past that.
+void TCPAPI_ParseAddress(char *text, uint8_t addr[4]);
