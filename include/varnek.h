@@ -257,6 +257,13 @@ VK_EXPORT short VKAPI PCTCP_GetIpConfig(char *address, char *hostName);
  * writes each in turn to address, leaving the last, and returns gethostname's 0 or -1. */
 VK_EXPORT short VKAPI PCTCP_IpConfig(char *address, char *hostName, uint16_t mode);
 
+/* ------------------------------------------------------------ compression */
+
+/* The session's compression version: 0 uncompressed, otherwise LZSS (a new session
+ * offers 2; an open lowers both sides to the lower of the two).  0 with *version set,
+ * or -1 (and *version 0) when the session has no compression set up. */
+VK_EXPORT short VKAPI ZIP_GetVersion(uint16_t sessionId, uint8_t *version);
+
 /* ------------------------------------------------------------ support */
 
 /* Tagged block manager over malloc/free; the tag names the owner and changes nothing. */

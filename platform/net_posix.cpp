@@ -175,6 +175,10 @@ uint16_t Net_LocalPort(int32_t s)
 
 int Net_Wait(int32_t s, NetWait what, uint32_t timeoutMs)
 {
+    if (s < 0) {  // poll would ignore it; select fails on it
+        lastError = EBADF;
+        return -1;
+    }
     pollfd p{s, static_cast<short>(what == NetWait::Read ? POLLIN : POLLOUT), 0};
     int n = poll(&p, 1, static_cast<int>(timeoutMs));
     if (n < 0) {

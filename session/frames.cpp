@@ -1,6 +1,274 @@
-// The session frame exchange.  So far only the abort exists, and with no transport to
-// carry its frame it ends the session at once.
+// Session frames on the transport: header build and decode, whole frames handed to TCP
+// or to the serial bridge, transport results mapped onto session outcomes, and the abort
+// handshake.
+#include <cstring>
+
+#include "platform/platform.h"
 #include "session/session.h"
+#include "transport/linkapi.h"
+#include "transport/tcpapi.h"
+
+namespace {
+
+constexpr size_t OPEN_BLOCK_SIZE = 39;
+constexpr size_t ABORT_TEXT_MAX = 64;
+constexpr size_t HEADER_AREA = 64;
+constexpr int ABORT_DISCONNECT_SECONDS = 10;
+
+void PutU16(uint8_t *p, uint16_t v)
+{
+    p[0] = static_cast<uint8_t>(v >> 8);
+    p[1] = static_cast<uint8_t>(v);
+}
+
+uint16_t GetU16(const uint8_t *p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+
+void ClearSendFlags(SessionRecord *rec)
+{
+    rec->txOpen = rec->txEnd = rec->txHold = rec->txClose = rec->txPacked = 0;
+}
+
+void ClearReceiveFlags(SessionRecord *rec)
+{
+    rec->rxOpen = rec->rxEnd = rec->rxHold = rec->rxClose = rec->rxPacked = 0;
+}
+
+// Builds the header into out; may put the abort text into txBuffer.  Returns its length.
+size_t BuildHeader(SessionRecord *rec, uint16_t final, uint8_t *out)
+{
+    size_t length = 1;
+    uint8_t flags = 0;
+    size_t lengthField = 0;
+    if (rec->txOpen) {
+        flags |= SF_OPEN;
+        uint8_t *b = out + length;
+        b[0] = rec->protocolVersion;
+        b[1] = rec->zipVersion;
+        PutU16(b + 2, rec->service);
+        memcpy(b + 4, rec->localName, 16);
+        memcpy(b + 20, rec->remoteName, 16);
+        b[36] = rec->serviceOption;
+        PutU16(b + 37, SESSION_FRAME_PAYLOAD);
+        length += OPEN_BLOCK_SIZE;
+    }
+    if (rec->txEnd && final) {
+        flags |= SF_END;
+        lengthField = length;
+        PutU16(out + length, rec->txLength);
+        length += 2;
+    }
+    if (rec->txHold) {
+        flags |= SF_HOLD;
+        out[length++] = rec->holdValue;
+    }
+    if (rec->txPacked) flags |= SF_PACKED;
+    if (rec->txClose && final) {
+        flags |= SF_CLOSE;
+        out[length++] = rec->closeCode;
+        if (rec->closeCode != CLOSE_ORDERLY) {
+            const char *text = rec->abortText != nullptr ? rec->abortText : "";
+            size_t n = strnlen(text, ABORT_TEXT_MAX) + 1;
+            if (n > ABORT_TEXT_MAX) n = ABORT_TEXT_MAX;
+            memcpy(rec->txBuffer, text, n);  // the NUL too, when the text is shorter than 64
+            rec->txLength = static_cast<uint16_t>(n);
+            if (lengthField != 0) PutU16(out + lengthField, rec->txLength);
+        }
+    }
+    out[0] = flags;
+    return length;
+}
+
+short ReceiveExact(int16_t id, uint8_t *buffer, uint16_t count)
+{
+    return Session_TransportReceive(id, buffer, count);
+}
+
+// The peer aborts: read its reason, show it and end the session.
+short ReceiveAbortText(int16_t id, SessionRecord *rec)
+{
+    if (rec->rxExpected > ABORT_TEXT_MAX) rec->rxExpected = ABORT_TEXT_MAX;
+    Session_DebugMsg(id, "Rx Session Aborting...");
+    char text[ABORT_TEXT_MAX + 1] = {};
+    if (Session_TransportReceive(id, reinterpret_cast<uint8_t *>(text), rec->rxExpected) != 1) return VK_FAIL;
+    Session_Fail(id, text);
+    return VK_FAIL;
+}
+
+bool AbortRequested() { return ABORT_Check() != 0; }
+
+// The transport was stopped by the host's abort callback: abort the session toward the
+// peer unless an abort is already under way.
+short StoppedByCallback(int16_t id, SessionRecord *rec, short whileAborting)
+{
+    if (rec->aborting) return whileAborting;
+    Session_SendAbort(id, CLOSE_CALLBACK_ABORT, Session_Text(VK_TEXT_PEER_ABORTED));
+    return VK_FAIL;
+}
+
+}  // namespace
+
+short Session_SendFrame(int16_t id, uint16_t payloadLength, uint16_t final, uint8_t packed)
+{
+    SessionRecord *rec = Session_Record(id);
+    if (rec == nullptr) return VK_FAIL;
+    if (rec->linkPort == 0 && !rec->aborting && TCPAPI_IsReceive(rec->handle)) {
+        Session_BugDebugMsg(id, "1.SwIsReceive = 1");
+        uint16_t length, last, compressed;
+        if (Session_ReceiveFrame(id, &length, &last, &compressed) != VK_DONE) return VK_FAIL;
+        rec = Session_Record(id);
+        if (rec == nullptr) return VK_FAIL;
+    }
+    rec->txLength = payloadLength;
+    Session_BugDebugMsg(id, "1.SendFlags");
+    rec->txPacked = packed;
+    uint8_t header[HEADER_AREA];
+    size_t headerLength = BuildHeader(rec, final, header);
+    memmove(rec->txBuffer + headerLength, rec->txBuffer, rec->txLength);
+    memcpy(rec->txBuffer, header, headerLength);
+    rec->txLength = static_cast<uint16_t>(rec->txLength + headerLength);
+    Session_BugDebugMsg(id, "1.SwSend");
+    if (Session_TransportSend(id, rec->txBuffer, rec->txLength) != VK_DONE) return VK_FAIL;
+    rec = Session_Record(id);
+    if (rec == nullptr) return VK_FAIL;
+    if (rec->txEnd && final) {
+        Session_TransportEndOfMessage(id);
+        rec->turn = TURN_RECEIVE;
+    }
+    if (final) ClearSendFlags(rec);
+    return VK_DONE;
+}
+
+short Session_ReceiveHeader(int16_t id)
+{
+    SessionRecord *rec = Session_Record(id);
+    if (rec == nullptr) return VK_FAIL;
+    uint8_t area[HEADER_AREA];
+    if (ReceiveExact(id, area, 1) != VK_DONE) return VK_FAIL;
+    uint8_t flags = area[0];
+    if (flags & SF_OPEN) {
+        rec->rxOpen = 1;
+        if (ReceiveExact(id, area, OPEN_BLOCK_SIZE) != VK_DONE) return VK_FAIL;
+        rec->peerProtocolVersion = area[0];
+        if (rec->peerProtocolVersion < SESSION_PROTOCOL_VERSION) {
+            Session_DebugMsg(id, "Unsupported version");
+            return VK_FAIL;
+        }
+        rec->peerZipVersion = area[1];
+        rec->peerService = GetU16(area + 2);
+        memcpy(rec->peerLocalName, area + 4, 16);
+        memcpy(rec->peerRemoteName, area + 20, 16);
+        rec->peerServiceOption = area[36];
+        rec->peerFrameSize = GetU16(area + 37);
+    }
+    rec->rxExpected = rec->peerFrameSize;
+    if (flags & SF_END) {
+        rec->rxEnd = 1;
+        if (ReceiveExact(id, area, 2) != VK_DONE) return VK_FAIL;
+        rec->rxExpected = GetU16(area);
+    }
+    if (flags & SF_HOLD) {
+        rec->rxHold = 1;
+        if (ReceiveExact(id, area, 1) != VK_DONE) return VK_FAIL;
+        rec->peerHoldByte = area[0];
+        rec->peerHold = area[0];
+    }
+    if (flags & SF_PACKED) rec->rxPacked = 1;
+    if (flags & SF_CLOSE) {
+        rec->rxClose = 1;
+        if (ReceiveExact(id, area, 1) != VK_DONE) return VK_FAIL;
+        rec->peerCloseCode = area[0];
+        if (rec->peerCloseCode != CLOSE_ORDERLY) return ReceiveAbortText(id, rec);
+    }
+    return VK_DONE;
+}
+
+short Session_ReceiveFrame(int16_t id, uint16_t *payloadLength, uint16_t *final, uint16_t *packed)
+{
+    SessionRecord *rec = Session_Record(id);
+    if (rec == nullptr) return VK_FAIL;
+    ClearReceiveFlags(rec);
+    Session_BugDebugMsg(id, "2.ReceiveFlags");
+    if (Session_ReceiveHeader(id) != VK_DONE) return VK_FAIL;
+    Session_BugDebugMsg(id, "2.SwReceive");
+    if (rec->rxExpected > SESSION_BUFFER_SIZE) {
+        // A payload that cannot be held: the stream has lost its footing.
+        Session_Fail(id, Session_Text(VK_TEXT_HARDWARE));
+        return VK_FAIL;
+    }
+    *packed = rec->rxPacked;
+    *payloadLength = rec->rxExpected;
+    if (Session_TransportReceive(id, rec->rxBuffer, rec->rxExpected) != VK_DONE) return VK_FAIL;
+    *final = rec->rxEnd;
+    return VK_DONE;
+}
+
+short Session_TransportSend(int16_t id, const uint8_t *data, uint16_t length)
+{
+    SessionRecord *rec = Session_Record(id);
+    if (rec == nullptr) return VK_FAIL;
+    short rc;
+    bool stopped;
+    if (rec->linkPort == 0) {
+        rc = TCPAPI_Send(rec->handle, data, length);
+        if (rc == TCPAPI_DONE) return VK_DONE;
+        stopped = rc == TCPAPI_ABORTED;
+    } else {
+        rc = LINKAPI_Write(static_cast<int16_t>(rec->linkPort), data, length);
+        if (rc == LINKAPI_DONE) return VK_DONE;
+        stopped = rc == LINKAPI_ABORTED || AbortRequested();
+    }
+    if (stopped) return StoppedByCallback(id, rec, VK_DONE);
+    Session_Fail(id, Session_Text(VK_TEXT_HARDWARE));
+    return VK_FAIL;
+}
+
+short Session_TransportReceive(int16_t id, uint8_t *buffer, uint16_t count)
+{
+    SessionRecord *rec = Session_Record(id);
+    if (rec == nullptr) return VK_FAIL;
+    rec->wouldBlock = 0;
+    uint16_t got = count;
+    bool stopped;
+    if (rec->linkPort == 0) {
+        short rc = TCPAPI_WaitForData(rec->handle, buffer, &got);
+        if (rc == TCPAPI_DONE && got == count) return VK_DONE;
+        if (rc == TCPAPI_TIMEOUT) {
+            if (rec->blocking) {
+                Session_Fail(id, Session_Text(VK_TEXT_HARDWARE));
+                return VK_FAIL;
+            }
+            rec->wouldBlock = 1;
+            return VK_FAIL;
+        }
+        stopped = rc == TCPAPI_ABORTED;
+    } else {
+        short rc = LINKAPI_Read(static_cast<int16_t>(rec->linkPort), buffer, &got);
+        if (rc == LINKAPI_DONE) return VK_DONE;
+        stopped = rc == LINKAPI_ABORTED || AbortRequested();
+    }
+    if (stopped) return StoppedByCallback(id, rec, VK_FAIL);
+    Session_Fail(id, Session_Text(VK_TEXT_HARDWARE));
+    return VK_FAIL;
+}
+
+void Session_TransportEndOfMessage(int16_t id)
+{
+    SessionRecord *rec = Session_Record(id);
+    if (rec != nullptr && rec->linkPort != 0) LINKAPI_Push(static_cast<int16_t>(rec->linkPort));
+}
+
+void Session_AwaitDisconnect(int16_t id)
+{
+    int64_t start = Platform_Time();
+    for (;;) {
+        SessionRecord *rec = Session_Record(id);
+        if (rec == nullptr) return;
+        if (rec->linkPort == 0 && !TCPAPI_IsConnected(rec->handle)) return;
+        if (Platform_Time() - start > ABORT_DISCONNECT_SECONDS) return;
+        if (AbortRequested()) return;
+        Platform_SleepMs(PLATFORM_POLL_MS);
+    }
+}
 
 short Session_SendAbort(int16_t id, uint8_t code, const char *text)
 {
@@ -13,7 +281,10 @@ short Session_SendAbort(int16_t id, uint8_t code, const char *text)
     rec->txEnd = 1;
     rec->closeCode = code;
     rec->abortText = text;
+    short r = Session_SendFrame(id, 0, 1, 0);
     Session_DebugMsg(id, "Tx Session Aborting...");
+    Session_AwaitDisconnect(id);
+    if (r != VK_DONE) return r;
     Session_Fail(id, code == CLOSE_HOST_ABORT ? text : Session_Text(VK_TEXT_ABORTED));
     return VK_DONE;
 }

@@ -115,5 +115,29 @@ void Session_PauseSeconds(int seconds);
 // Forgets the display function (Session_Reset).
 void Session_ForgetDisplay();
 
-// Frame exchange, used by the table's abort.
+// ------------------------------------------------------------ frame exchange
+//
+// A frame is a header of 1 to 44 bytes (flags; the 39-byte open block with SF_OPEN; the
+// payload length with SF_END; the hold byte with SF_HOLD; the close code with SF_CLOSE)
+// and a payload of at most 256 bytes, multi-byte numbers most significant byte first.
+// A frame without SF_END carries exactly the payload size the peer announced (256).
+// A received payload longer than the 320-byte receive buffer is refused as a transport
+// failure ("Hardware Level Failure or T.O.", session released).
+
+// Sends the txLength = payloadLength bytes at the start of txBuffer as one frame, with
+// the header the send flags ask for (the end and close parts only when final is 1).
+// Over TCP a frame already waiting from the peer is read first.  1 or -2.
+short Session_SendFrame(int16_t id, uint16_t payloadLength, uint16_t final, uint8_t packed);
+// Receives the next frame's payload into rxBuffer.  1 or -2.
+short Session_ReceiveFrame(int16_t id, uint16_t *payloadLength, uint16_t *final, uint16_t *packed);
+short Session_ReceiveHeader(int16_t id);
+// Whole runs of bytes to and from the transport, with failures mapped: 1 or -2.
+short Session_TransportSend(int16_t id, const uint8_t *data, uint16_t length);
+short Session_TransportReceive(int16_t id, uint8_t *buffer, uint16_t count);
+void Session_TransportEndOfMessage(int16_t id);
+// Waits up to 10 s (whole seconds) for the peer to drop the connection.
+void Session_AwaitDisconnect(int16_t id);
+// Sends an abort frame with code 1 or 2 and text, waits for the disconnect, shows the
+// text (code 2) or "Session Aborted" (code 1) and releases the session: 1, or -2 when the
+// frame could not be sent.  1 at once while an abort is already under way.
 short Session_SendAbort(int16_t id, uint8_t code, const char *text);

@@ -54,18 +54,15 @@ TEST_F(SessionTable, StampedSlotIsHeldBackThirtySeconds)
     EXPECT_EQ(CreateAuto(), 0) << "a slot stamped 31 s ago is taken";
 }
 
-TEST_F(SessionTable, FailureReleasesStampTheirSlotOrderlyClosesDoNot)
+TEST_F(SessionTable, FailureReleaseStampsItsSlot)
 {
     short failed = CreateAuto();
     Session_Close(failed);  // never opened: a failure, shown and released
     EXPECT_EQ(CreateAuto(), 1);
-
-    Session_Record(1)->opened = 1;
-    Session_Record(1)->turn = TURN_SEND;
-    EXPECT_EQ(Session_Close(1), VK_DONE);  // orderly: no stamp
-    EXPECT_EQ(CreateAuto(), 1);
-
-    short explicitId = failed;
+    clock.Advance(SESSION_SLOT_HOLD_SECONDS + 1);
+    EXPECT_EQ(CreateAuto(), 0);
+    Session_Close(0);
+    short explicitId = 0;
     EXPECT_EQ(Session_Create(&explicitId), VK_DONE) << "an explicit id ignores the stamp";
 }
 
@@ -158,13 +155,13 @@ TEST_F(SessionTable, OperationsOnEmptyOrBadSlotsTouchNothing)
     EXPECT_EQ(Session_Record(2)->blocking, 1);
 }
 
-TEST_F(SessionTable, AbortOfAnOpenSessionShowsTheHostTextAndReleases)
+TEST_F(SessionTable, AbortWithoutATransportIsAHardwareFailure)
 {
     short id = CreateAuto();
     Session_Record(id)->opened = 1;
-    EXPECT_EQ(Session_Abort(id, "operator stop"), VK_DONE);
+    EXPECT_EQ(Session_Abort(id, "operator stop"), VK_FAIL);
     EXPECT_EQ(Session_Record(id), nullptr);
-    EXPECT_EQ(display.Lines(), (std::vector<DisplayLine>{{1, "operator stop", 1}}));
+    EXPECT_EQ(display.Lines(), (std::vector<DisplayLine>{{1, "Hardware Level Failure or T.O.", 1}}));
 }
 
 TEST_F(SessionTable, CreateAfterCloseAllNeedsAReset)

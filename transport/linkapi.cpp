@@ -1,5 +1,5 @@
-// The serial bridge.  So far a port has no pending block: reset and push only check
-// the port.
+// The serial bridge.  So far no serial port carries sessions: reset and push only check
+// the port, and writes and reads fail as a link failure would.
 #include "transport/linkapi.h"
 
 namespace {
@@ -9,3 +9,7 @@ bool PortInRange(int16_t port) { return port >= 1 && port <= 500; }
 int16_t LINKAPI_Reset(int16_t port) { return PortInRange(port) ? LINKAPI_DONE : LINKAPI_FAILED; }
 
 int16_t LINKAPI_Push(int16_t) { return LINKAPI_DONE; }
+
+int16_t LINKAPI_Write(int16_t, const uint8_t *, uint16_t) { return LINKAPI_FAILED; }
+
+int16_t LINKAPI_Read(int16_t, uint8_t *, uint16_t *) { return LINKAPI_FAILED; }

@@ -10,3 +10,5 @@ constexpr int16_t LINKAPI_FAILED = 2;
 
 int16_t LINKAPI_Reset(int16_t port);
 int16_t LINKAPI_Push(int16_t port);
+int16_t LINKAPI_Write(int16_t port, const uint8_t *data, uint16_t n);
+int16_t LINKAPI_Read(int16_t port, uint8_t *buffer, uint16_t *count);

@@ -1,12 +1,57 @@
 // zip.h - per-session compression: version records, compressor and decompressor
-// contexts.
+// contexts, and the cutting of messages into frames of 256 payload bytes.
+//
+// A message is the unit of compression.  The compressor either codes it (version not 0)
+// or copies it, gathers payload in the session's transmit buffer and has the session
+// layer send a frame each time one is full; the message's last frame carries the rest.
+// A compressed stream of at most one frame that is longer than the message goes out
+// uncompressed instead.  The decompressor hands the host exactly the bytes it asks for,
+// whatever the frame boundaries, and reports the end of the message.
+//
+// Diagnostics ("Sid:(%d) %s\n\r") go to the session layer's debug hook
+// Session_DebugMsg, which shows nothing to the host.
 #pragma once
 
 #include <cstdint>
 
-void ZIP_ZipReset();
-void ZIP_UnzipReset();
+// Results.
+constexpr int16_t ZIP_OK = 0;
+constexpr int16_t ZIP_ENDED = 1;         // ZIP_UnzipFrame: the message ended in this call
+constexpr int16_t ZIP_FAILED = -1;
+constexpr int16_t ZIP_VERSION_CHANGED = -2;
+constexpr int16_t ZIP_TRANSPORT = -3;    // a frame could not be sent or received
+
+constexpr uint8_t ZIP_DEFAULT_VERSION = 2;
+
+// Version records (one per session).
+int16_t ZIP_SetVersion(uint16_t sessionId, uint8_t version);
 void ZIP_DefReset();
+
+// Compressor contexts.
+void ZIP_ZipReset();
+int16_t ZIP_ZipCreate(uint16_t sessionId, int16_t capacity);
 int16_t ZIP_ZipDelete(uint16_t sessionId);
-int16_t ZIP_UnzipDelete(uint16_t sessionId);
+
+// Hands the next piece of the current message to the compressor; pieces of any
+// uint16_t length are accepted (longer than 32767 bytes: served in parts).  0, -1, -2.
+int16_t ZIP_ZipFrame(uint16_t sessionId, const uint8_t *data, uint16_t length, uint8_t *frameBuffer);
+// Ends the current message: the rest goes out as its last frame.
 int16_t ZIP_ZipFlush(uint16_t sessionId, uint8_t *frameBuffer);
+// A hold: sends the frame now if it is full, keeps the rest and the message going
+// (compressed: the same stream, no new primer).  Never a short frame without the end.
+int16_t ZIP_ZipHold(uint16_t sessionId, uint8_t *frameBuffer);
+
+// Decompressor contexts.
+void ZIP_UnzipReset();
+int16_t ZIP_UnzipCreate(uint16_t sessionId, uint16_t capacity);
+int16_t ZIP_UnzipDelete(uint16_t sessionId);
+
+// Delivers *count bytes of the current message into destination (any uint16_t count;
+// longer than 32767: served in parts).  On return *count holds the bytes delivered and
+// *last is 1 when the message ended.  1 (ended), 0, -1, -2, -3.  A request for 0 bytes
+// that begins a message keeps the frame it received for the next call.
+int16_t ZIP_UnzipFrame(uint16_t sessionId, uint8_t *frameData, uint8_t *destination, uint16_t *count,
+                       uint8_t *last);
+
+// Composes a diagnostic line and hands it to the session trace.
+void ZIP_Trace(int sessionId, const char *text);

@@ -6,6 +6,7 @@
 namespace {
 int calls = 0;
 int stopAt = 0;
+bool once = false;
 FakeClock *clock = nullptr;
 int64_t secondsPerCall = 0;
 
@@ -13,13 +14,15 @@ int VKAPI Scripted()
 {
     ++calls;
     if (clock != nullptr) clock->Advance(secondsPerCall);
-    return stopAt != 0 && calls >= stopAt ? 1 : 0;
+    if (stopAt == 0) return 0;
+    return (once ? calls == stopAt : calls >= stopAt) ? 1 : 0;
 }
 }  // namespace
 
 AbortScript::AbortScript()
 {
     calls = stopAt = 0;
+    once = false;
     clock = nullptr;
     secondsPerCall = 0;
     ABORT_SetFunc(Scripted);
@@ -30,6 +33,13 @@ AbortScript::~AbortScript() { ABORT_SetFunc(nullptr); }
 AbortScript &AbortScript::StopAt(int n)
 {
     stopAt = n;
+    return *this;
+}
+
+AbortScript &AbortScript::StopOnceAt(int n)
+{
+    stopAt = n;
+    once = true;
     return *this;
 }
 

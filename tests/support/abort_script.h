@@ -16,6 +16,8 @@ public:
 
     // Answer "stop" from the n-th call on (0: never).
     AbortScript &StopAt(int n);
+    // Answer "stop" at the n-th call only, like a button pressed once.
+    AbortScript &StopOnceAt(int n);
     // Move clock on by `seconds` at every call.
     AbortScript &Advance(FakeClock &clock, int64_t seconds);
     int Calls() const;

@@ -112,3 +112,10 @@ void TcpPeer::Close()
     Net_Close(conn_);
     conn_ = NET_NO_SOCKET;
 }
+
+int32_t TcpPeer::TakeConnection()
+{
+    int32_t s = conn_;
+    conn_ = NET_NO_SOCKET;
+    return s;
+}

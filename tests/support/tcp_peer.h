@@ -50,6 +50,8 @@ public:
     void Close();
 
     int32_t Connection() const { return conn_; }
+    // Hands the connection over to the caller, who closes it.
+    int32_t TakeConnection();
 
 private:
     int32_t listen_ = -1;

@@ -1,0 +1,63 @@
+// The LZSS codec against the independent test vectors and the stream rules.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "support/lzss_memory.h"
+
+#ifndef VARNEK_VECTORS_DIR
+#error "VARNEK_VECTORS_DIR must name the folder of the LZSS vectors"
+#endif
+
+namespace {
+
+Bytes ReadFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> VectorNames()
+{
+    std::vector<std::string> names;
+    std::ifstream manifest(std::string(VARNEK_VECTORS_DIR) + "/manifest.tsv");
+    std::string line;
+    std::getline(manifest, line);  // header
+    while (std::getline(manifest, line)) {
+        std::string name = line.substr(0, line.find('\t'));
+        if (std::ifstream(std::string(VARNEK_VECTORS_DIR) + "/" + name + ".msg").good()) names.push_back(name);
+    }
+    return names;
+}
+
+TEST(LzssVectors, EveryMessageCodesToItsStreamInAnyPiecesAndBack)
+{
+    std::vector<std::string> names = VectorNames();
+    ASSERT_GE(names.size(), 25u);
+    for (const std::string &name : names) {
+        std::string base = std::string(VARNEK_VECTORS_DIR) + "/" + name;
+        Bytes message = ReadFile(base + ".msg");
+        Bytes stream = ReadFile(base + ".lzss");
+        for (size_t piece : {size_t(0), size_t(1), size_t(17), size_t(18), size_t(19), size_t(255)}) {
+            EXPECT_EQ(LzssEncode(message, piece), stream) << name << " in pieces of " << piece;
+        }
+        for (size_t piece : {size_t(0), size_t(1), size_t(7), size_t(300)}) {
+            EXPECT_EQ(LzssDecode(stream, piece), message) << name << " read in pieces of " << piece;
+        }
+        EXPECT_EQ(LzssDecode(stream, 5, 3), message) << name << " with code bytes arriving 3 at a time";
+    }
+}
+
+TEST(LzssStream, ClassicExamples)
+{
+    EXPECT_EQ(LzssEncode(Bytes(20, 0x61)), (Bytes{0x0A, 0xDC, 0xFF, 0x61, 0x00, 0x0F, 0x61}));
+    EXPECT_EQ(LzssEncode(Bytes(21, 0x61)), (Bytes{0x1A, 0xDC, 0xFF, 0x61, 0x00, 0x0F, 0x61, 0x61}));
+    EXPECT_EQ(LzssEncode(Bytes(91, 0x61)),
+              (Bytes{0x02, 0xDC, 0xFF, 0x61, 0x00, 0x0F, 0x12, 0x0F, 0x24, 0x0F, 0x36, 0x0F, 0x48, 0x0F}));
+    EXPECT_EQ(LzssEncode(Bytes(40, 0x20)), (Bytes{0x00, 0xDC, 0xFF, 0xFF, 0xFF, 0x11, 0x0F, 0x23, 0x01}));
+    EXPECT_EQ(LzssEncode(Bytes{}), (Bytes{0x00, 0xDC, 0xFF}));
+}
+
+}  // namespace

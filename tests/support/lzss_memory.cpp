@@ -1,0 +1,98 @@
+#include "support/lzss_memory.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+struct MemoryEncoder {
+    const uint8_t *input = nullptr;
+    size_t left = 0;
+    bool ending = false;
+    Bytes out;
+    int InputLeft() const { return static_cast<int>(std::min<size_t>(left, 0x7FFF)); }
+    uint8_t NextInput()
+    {
+        --left;
+        return *input++;
+    }
+    bool Ending() const { return ending; }
+    int PutCode(uint8_t b)
+    {
+        out.push_back(b);
+        return 0;
+    }
+    int EndMessage() { return 0; }
+};
+
+struct MemoryDecoder {
+    const Bytes *stream = nullptr;
+    size_t read = 0;
+    size_t available = 0;  // code bytes handed over so far
+    Bytes out;
+    size_t requested = 0;
+    size_t delivered = 0;
+    size_t primer = 0;
+    int GetCode(uint8_t &b)
+    {
+        if (read >= stream->size()) return -4;
+        if (read >= available) return -1;
+        b = (*stream)[read++];
+        return 0;
+    }
+    int PutData(uint8_t b)
+    {
+        if (primer < LZ_PRIMER) {
+            ++primer;
+            return 0;
+        }
+        out.push_back(b);
+        ++delivered;
+        return 0;
+    }
+    bool Full() const { return primer == LZ_PRIMER && delivered >= requested; }
+    bool Holding() const { return false; }
+    void Release() {}
+    bool Short() const { return delivered < requested; }
+};
+
+}  // namespace
+
+Bytes LzssEncode(const Bytes &message, size_t piece)
+{
+    auto work = std::make_unique<ZipWork>();
+    memset(work.get(), 0, sizeof *work);
+    MemoryEncoder enc;
+    ZIP_EncodeStart(*work);
+    size_t at = 0;
+    do {
+        size_t n = piece == 0 ? message.size() - at : std::min(piece, message.size() - at);
+        enc.input = message.data() + at;
+        enc.left = n;
+        at += n;
+        while (enc.left > 0) ZIP_EncodeStep(*work, enc);
+    } while (at < message.size());
+    enc.ending = true;
+    while (ZIP_EncodeStep(*work, enc) > 0) {
+    }
+    return enc.out;
+}
+
+Bytes LzssDecode(const Bytes &stream, size_t piece, size_t feed)
+{
+    auto work = std::make_unique<UnzipWork>();
+    memset(work.get(), 0, sizeof *work);
+    ZIP_DecodeStart(*work);
+    MemoryDecoder dec;
+    dec.stream = &stream;
+    dec.available = feed == 0 ? stream.size() : 0;
+    for (;;) {
+        dec.requested = dec.delivered + (piece == 0 ? SIZE_MAX / 2 : piece);
+        size_t before = dec.out.size() + dec.primer + dec.read;
+        ZIP_DecodeRun(*work, dec);
+        if (dec.read >= stream.size() && dec.Short()) break;
+        if (feed != 0 && dec.read >= dec.available) dec.available = std::min(stream.size(), dec.available + feed);
+        if (dec.out.size() + dec.primer + dec.read == before && dec.read >= stream.size()) break;
+    }
+    return dec.out;
+}

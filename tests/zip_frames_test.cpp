@@ -1,0 +1,309 @@
+// Messages cut into frames and joined again, over a loopback connection.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "support/fake_platform.h"
+#include "support/lzss_memory.h"
+#include "support/recorders.h"
+#include "support/session_wiring.h"
+#include "support/tcp_peer.h"
+#include "zip/zip.h"
+
+namespace {
+
+Bytes Text(const std::string &s) { return Bytes(s.begin(), s.end()); }
+
+Bytes operator+(Bytes a, const Bytes &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// n bytes in which no string of three bytes repeats and nothing matches the spaces of
+// the fresh ring: every byte codes as a literal.
+Bytes Unique(size_t n)
+{
+    Bytes out;
+    for (size_t k = 0; out.size() < n; ++k) {
+        out.push_back(static_cast<uint8_t>(k & 0xFF));
+        if (out.size() < n) out.push_back(static_cast<uint8_t>(0x80 + (k >> 8)));
+    }
+    return out;
+}
+
+// A message of at least `target` bytes whose stream has exactly `target` bytes: unique
+// bytes, then a run that adds little to the stream.
+Bytes MessageWithStream(size_t target)
+{
+    for (size_t unique = target; unique-- > 0;) {
+        for (size_t run = target > unique ? target - unique : 0; run < target; ++run) {
+            Bytes m = Unique(unique) + Bytes(run, 'Z');
+            size_t n = LzssEncode(m).size();
+            if (n == target) return m;
+            if (n > target) break;
+        }
+    }
+    return {};
+}
+
+// The frames a sender puts on the wire for a payload stream.
+Bytes Frames(const Bytes &payload, bool packed)
+{
+    Bytes out;
+    size_t at = 0;
+    do {
+        size_t n = std::min<size_t>(256, payload.size() - at);
+        bool last = at + n == payload.size();
+        out.push_back(static_cast<uint8_t>((last ? 0x40 : 0) | (packed ? 0x08 : 0)));
+        if (last) {
+            out.push_back(static_cast<uint8_t>(n >> 8));
+            out.push_back(static_cast<uint8_t>(n));
+        }
+        out.insert(out.end(), payload.begin() + static_cast<long>(at), payload.begin() + static_cast<long>(at + n));
+        at += n;
+    } while (at < payload.size());
+    return out;
+}
+
+class ZipFrames : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Session_Reset();
+        display.Install();
+        uint16_t port = peer.Listen();
+        AddressText addr;
+        socket = TCPAPI_Open(addr.text, port, 1);
+        ASSERT_GE(socket, 0);
+        ASSERT_TRUE(peer.Accept());
+    }
+    void TearDown() override
+    {
+        ReleaseAllSessions();
+        TCPAPI_Close(socket);
+    }
+
+    // Sends message in pieces (0: one piece) and ends it; returns the wire bytes.
+    Bytes Send(const Bytes &message, size_t piece = 0, uint8_t version = 2)
+    {
+        short id = WireSession(socket, TURN_SEND, version);
+        uint8_t *tx = Session_Record(id)->txBuffer;
+        size_t at = 0;
+        while (at < message.size()) {
+            size_t n = piece == 0 ? message.size() - at : std::min(piece, message.size() - at);
+            EXPECT_EQ(ZIP_ZipFrame(id, message.data() + at, static_cast<uint16_t>(n), tx), ZIP_OK);
+            at += n;
+        }
+        Session_Record(id)->txEnd = 1;  // as the end of message does
+        EXPECT_EQ(ZIP_ZipFlush(id, tx), ZIP_OK);
+        Session_Record(id)->handle = -1;  // the connection stays for the next message
+        Session_Release(id, ReleasePause::No);
+        return peer.Receive(message.size() * 2 + 600, 300);
+    }
+
+    // A receiving session, with the wire bytes already sent to it.
+    short Receiver(const Bytes &wire, uint8_t version = 2)
+    {
+        short id = WireSession(socket, TURN_RECEIVE, version);
+        Session_Record(id)->handle = socket;
+        peer.Send(wire);
+        return id;
+    }
+
+    int16_t Read(short id, Bytes &out, uint16_t n, uint8_t &last)
+    {
+        Bytes buffer(n + 1u, 0xEE);
+        uint16_t count = n;
+        int16_t rc = ZIP_UnzipFrame(id, Session_Record(id)->rxBuffer, buffer.data(), &count, &last);
+        EXPECT_EQ(buffer[n], 0xEE) << "nothing written past the request";
+        out.insert(out.end(), buffer.begin(), buffer.begin() + count);
+        return rc;
+    }
+
+    SocketService service;
+    FakeClock clock;
+    DisplayRecorder display;
+    TcpPeer peer;
+    int32_t socket = -1;
+};
+
+TEST_F(ZipFrames, ShortMessagesTravelInOneFrame)
+{
+    EXPECT_EQ(Send(Text("abc")), (Bytes{0x40, 0x00, 0x03, 'a', 'b', 'c'})) << "its stream would be longer";
+}
+
+TEST_F(ZipFrames, TwentyEqualBytesGoOutCompressed)
+{
+    EXPECT_EQ(Send(Bytes(20, 0x61)), (Bytes{0x48, 0x00, 0x07, 0x0A, 0xDC, 0xFF, 0x61, 0x00, 0x0F, 0x61}));
+}
+
+TEST_F(ZipFrames, ThousandLiteralsMakeFiveFrames)
+{
+    Bytes message = Unique(1000);
+    Bytes stream = LzssEncode(message);
+    ASSERT_EQ(stream.size(), 1128u);
+    EXPECT_EQ(Send(message), Frames(stream, true)) << "256, 256, 256, 256 and 104, no fallback";
+}
+
+TEST_F(ZipFrames, AStreamOfExactly256BytesIsOneFrame257AreTwo)
+{
+    Bytes m256 = MessageWithStream(256);
+    ASSERT_FALSE(m256.empty());
+    Bytes wire = Send(m256);
+    ASSERT_EQ(wire.size(), 3u + 256u);
+    EXPECT_EQ(Bytes(wire.begin(), wire.begin() + 3), (Bytes{0x48, 0x01, 0x00}));
+}
+
+TEST_F(ZipFrames, AStreamOf257BytesIsAFullFrameAndOneByte)
+{
+    Bytes m257 = MessageWithStream(257);
+    ASSERT_FALSE(m257.empty());
+    EXPECT_EQ(Send(m257), Frames(LzssEncode(m257), true));
+}
+
+TEST_F(ZipFrames, PiecesOfAnySizeGiveTheSameFrames)
+{
+    std::mt19937 rng(7);
+    Bytes message(5000);
+    for (auto &b : message) b = static_cast<uint8_t>("ABCDE  records 0123"[rng() % 19]);
+    Bytes stream = LzssEncode(message);
+    for (size_t piece : {size_t(0), size_t(1), size_t(17), size_t(255), size_t(4999)}) {
+        EXPECT_EQ(Send(message, piece), Frames(stream, true)) << piece;
+    }
+}
+
+TEST_F(ZipFrames, EmptyMessages)
+{
+    short id = WireSession(socket, TURN_SEND);
+    uint8_t *tx = Session_Record(id)->txBuffer;
+    Session_Record(id)->txEnd = 1;
+    EXPECT_EQ(ZIP_ZipFlush(id, tx), ZIP_OK);
+    EXPECT_EQ(ZIP_ZipFrame(id, tx, 0, tx), ZIP_OK);
+    Session_Record(id)->txEnd = 1;
+    EXPECT_EQ(ZIP_ZipFlush(id, tx), ZIP_OK);
+    EXPECT_EQ(peer.Receive(100, 300), (Bytes{0x40, 0x00, 0x00, 0x48, 0x00, 0x03, 0x00, 0xDC, 0xFF}))
+        << "ended at once: an empty frame; empty pieces: the primer alone";
+}
+
+TEST_F(ZipFrames, UncompressedSessionsCopy)
+{
+    Bytes message = Unique(600);
+    EXPECT_EQ(Send(message, 100, 0), Frames(message, false));
+}
+
+TEST_F(ZipFrames, AVersionChangeBreaksTheMessage)
+{
+    short id = WireSession(socket, TURN_SEND);
+    uint8_t *tx = Session_Record(id)->txBuffer;
+    Bytes part = Unique(300);
+    EXPECT_EQ(ZIP_ZipFrame(id, part.data(), 300, tx), ZIP_OK);
+    ZIP_SetVersion(id, 0);
+    EXPECT_EQ(ZIP_ZipFrame(id, part.data(), 300, tx), ZIP_VERSION_CHANGED);
+    EXPECT_EQ(ZIP_ZipFlush(id, tx), ZIP_VERSION_CHANGED);
+    EXPECT_EQ(peer.Receive(600, 300).size(), 257u) << "only the frame that filled before the change";
+}
+
+TEST_F(ZipFrames, PiecesLongerThan32767BytesAreServedInParts)
+{
+    std::mt19937 rng(3);
+    Bytes message(40000);
+    for (auto &b : message) b = static_cast<uint8_t>(rng() % 4);
+    EXPECT_EQ(Send(message), Frames(LzssEncode(message), true));
+}
+
+TEST_F(ZipFrames, HoldSendsOnlyAFullFrame)
+{
+    short id = WireSession(socket, TURN_SEND, 0);
+    SessionRecord *rec = Session_Record(id);
+    Bytes part = Unique(256);
+    ASSERT_EQ(ZIP_ZipFrame(id, part.data(), 200, rec->txBuffer), ZIP_OK);
+    rec->txHold = 1;
+    rec->holdValue = 9;
+    EXPECT_EQ(ZIP_ZipHold(id, rec->txBuffer), ZIP_OK);
+    EXPECT_TRUE(peer.Receive(1, 200).empty()) << "200 bytes are no whole frame";
+    ASSERT_EQ(ZIP_ZipFrame(id, part.data() + 200, 56, rec->txBuffer), ZIP_OK);
+    EXPECT_EQ(ZIP_ZipHold(id, rec->txBuffer), ZIP_OK);
+    Bytes expected = {0x20, 9};
+    expected.insert(expected.end(), part.begin(), part.end());
+    EXPECT_EQ(peer.Receive(258, 300), expected);
+}
+
+TEST_F(ZipFrames, ReadsOfExactSizeReportTheEndOfTheMessage)
+{
+    Bytes message = Unique(300) + Bytes(60, 'Z');
+    Bytes stream = LzssEncode(message);
+    short id = Receiver(Frames(stream, true));
+    Bytes got;
+    uint8_t last = 9;
+    EXPECT_EQ(Read(id, got, 300, last), ZIP_OK);
+    EXPECT_EQ(last, 0);
+    EXPECT_EQ(Read(id, got, 60, last), ZIP_ENDED);
+    EXPECT_EQ(last, 1);
+    EXPECT_EQ(got, message);
+}
+
+TEST_F(ZipFrames, AReadPastTheEndDeliversTheRestAndEnds)
+{
+    Bytes message = Unique(360);
+    short id = Receiver(Frames(LzssEncode(message), true) + Frames(message, false));
+    Bytes got;
+    uint8_t last = 0;
+    EXPECT_EQ(Read(id, got, 300, last), ZIP_OK);
+    EXPECT_EQ(Read(id, got, 100, last), ZIP_ENDED);
+    EXPECT_EQ(got, message);
+    got.clear();
+    EXPECT_EQ(Read(id, got, 300, last), ZIP_OK) << "the next message, uncompressed, starts afresh";
+    EXPECT_EQ(Read(id, got, 100, last), ZIP_ENDED);
+    EXPECT_EQ(got, message);
+}
+
+TEST_F(ZipFrames, OneBytePerCallEndsOnlyAtTheLastByte)
+{
+    Bytes message = Bytes(100, 'x') + Unique(300);
+    short id = Receiver(Frames(LzssEncode(message), true));
+    Bytes got;
+    uint8_t last = 0;
+    for (size_t i = 0; i + 1 < message.size(); ++i) ASSERT_EQ(Read(id, got, 1, last), ZIP_OK) << i;
+    EXPECT_EQ(Read(id, got, 1, last), ZIP_ENDED);
+    EXPECT_EQ(got, message);
+}
+
+TEST_F(ZipFrames, EmptyAndPrimerOnlyMessages)
+{
+    short id = Receiver(Bytes{0x40, 0x00, 0x00, 0x48, 0x00, 0x03, 0x00, 0xDC, 0xFF, 0x40, 0x00, 0x01, 'k'});
+    Bytes got;
+    uint8_t last = 0;
+    EXPECT_EQ(Read(id, got, 5, last), ZIP_FAILED) << "an empty message while compression is on";
+    EXPECT_EQ(Read(id, got, 5, last), ZIP_ENDED) << "the primer alone";
+    EXPECT_TRUE(got.empty());
+    EXPECT_EQ(Read(id, got, 5, last), ZIP_ENDED);
+    EXPECT_EQ(got, Text("k"));
+}
+
+TEST_F(ZipFrames, ARequestForNothingKeepsTheFirstFrame)
+{
+    Bytes message = Bytes(50, 'y');
+    short id = Receiver(Frames(LzssEncode(message), true));
+    Bytes got;
+    uint8_t last = 0;
+    EXPECT_EQ(Read(id, got, 0, last), ZIP_OK);
+    EXPECT_EQ(Read(id, got, 50, last), ZIP_ENDED);
+    EXPECT_EQ(got, message);
+}
+
+TEST_F(ZipFrames, VersionRecords)
+{
+    uint8_t version = 7;
+    EXPECT_EQ(ZIP_GetVersion(42, &version), -1);
+    EXPECT_EQ(version, 0);
+    ASSERT_EQ(ZIP_ZipCreate(42, 256), ZIP_OK);
+    EXPECT_EQ(ZIP_GetVersion(42, &version), 0);
+    EXPECT_EQ(version, 2);
+    EXPECT_EQ(ZIP_ZipDelete(42), ZIP_OK);
+    EXPECT_EQ(ZIP_ZipDelete(42), ZIP_FAILED);
+    EXPECT_EQ(ZIP_UnzipDelete(42), ZIP_FAILED);
+}
+
+}  // namespace

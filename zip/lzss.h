@@ -1,0 +1,210 @@
+// lzss.h - the LZSS codec of the compressed message stream.
+//
+// Stream: groups of a flags byte (bit k = 1: item k is a literal byte; 0: a match) and
+// up to eight items.  A match is two bytes A, B: ring position A | (B & 0xF0) << 4 and
+// length (B & 0x0F) + 3, so 3 to 18 bytes copied from a 4096-byte ring that starts
+// with positions 0-4077 holding spaces and is written from 4078 on.  Every message is
+// coded on its own, behind a primer of 18 spaces that the receiver discards, so every
+// stream starts with a match at 4060 of length 18: a flags byte with bit 0 clear, DC FF.
+//
+// Both directions work incrementally.  The encoder takes a message in pieces and may
+// stop in the middle of advancing over an item until the next piece comes; cutting a
+// message anywhere yields the same code bytes.  The decoder pulls code bytes from a
+// source and pushes decoded bytes into a sink until the sink is full, and resumes where
+// it stood on the next call.
+//
+// The codec is written against the context's operations (template parameters):
+//   encoder context: int InputLeft(); uint8_t NextInput(); bool Ending();
+//                    int PutCode(uint8_t);  int EndMessage();   (0 = done)
+//   decoder context: int GetCode(uint8_t &);  0, -4 end of message, -1 none, -3 failed
+//                    int PutData(uint8_t);  0 or -1;  bool Full();  bool Holding();
+//                    void Release();  bool Short()  (fewer bytes than requested)
+#pragma once
+
+#include <cstdint>
+
+constexpr int LZ_RING = 4096;
+constexpr int LZ_LONGEST = 18;
+constexpr int LZ_THRESHOLD = 2;
+constexpr int16_t LZ_NIL = LZ_RING;
+constexpr int LZ_START = LZ_RING - LZ_LONGEST;  // 4078
+constexpr uint8_t LZ_FILL = 0x20;
+constexpr int LZ_PRIMER = LZ_LONGEST;
+
+struct ZipWork {
+    uint32_t entered;                     // bytes entered into the ring, primer included
+    uint8_t ring[LZ_RING + LZ_LONGEST - 1];  // positions 0-16 repeated behind the ring
+    uint8_t suspended;                    // waiting for input in the middle of an advance
+    int16_t matchPosition;
+    int16_t matchLength;
+    int16_t left[LZ_RING + 1];
+    int16_t right[LZ_RING + 257];         // 4097 + b: the root of strings starting with b
+    int16_t parent[LZ_RING + 1];
+    uint8_t group[17];                    // flags byte and up to eight items
+    int16_t lastMatchLength;              // positions the item just coded covers
+    int16_t groupFill;                    // next free index in group
+    uint8_t mask;                         // flags bit of the next item
+    int16_t lookahead;                    // bytes still to be coded
+    int16_t r;                            // ring position of the first lookahead byte
+    int16_t s;                            // ring position the next message byte goes to
+    int16_t advanced;                     // positions of lastMatchLength advanced over
+};
+
+struct UnzipWork {
+    int16_t position;     // ring position of the match being copied
+    int16_t span;         // match length minus one
+    int16_t copied;       // index of the match byte being copied
+    int16_t r;            // where the next decoded byte is stored
+    uint16_t current;
+    uint16_t flags;       // flags byte in the low 8 bits; bit 8 marks bits still unused
+    uint8_t resumeState;  // 0, 1, 2, 4 or 5: where the next run enters
+    uint8_t ring[LZ_RING + LZ_LONGEST - 1];
+};
+
+// Tree operations of the encoder.
+void LZ_InsertNode(ZipWork &w, int r);
+void LZ_DeleteNode(ZipWork &w, int p);
+
+// Prepares a cleared encoder state for a new message: trees, ring, primer.
+void ZIP_EncodeStart(ZipWork &w);
+
+// Prepares a cleared decoder state for a new compressed message.
+void ZIP_DecodeStart(UnzipWork &w);
+
+// Codes at most one item and advances over it as far as the input allows.  Returns the
+// lookahead length (0-18), or -1 when the code sink failed.
+template <typename Ctx>
+int ZIP_EncodeStep(ZipWork &w, Ctx &ctx)
+{
+    if (w.lookahead > 0) {
+        if (!w.suspended) {
+            if (w.matchLength > w.lookahead) w.matchLength = w.lookahead;
+            if (w.matchLength <= LZ_THRESHOLD) {
+                w.matchLength = 1;
+                w.group[0] = static_cast<uint8_t>(w.group[0] | w.mask);
+                w.group[w.groupFill++] = w.ring[w.r];
+            } else {
+                w.group[w.groupFill++] = static_cast<uint8_t>(w.matchPosition);
+                w.group[w.groupFill++] =
+                    static_cast<uint8_t>(((w.matchPosition >> 4) & 0xF0) | (w.matchLength - (LZ_THRESHOLD + 1)));
+            }
+            w.mask = static_cast<uint8_t>(w.mask << 1);
+            if (w.mask == 0) {
+                for (int i = 0; i < w.groupFill; ++i) {
+                    if (ctx.PutCode(w.group[i]) != 0) return -1;
+                }
+                w.group[0] = 0;
+                w.groupFill = 1;
+                w.mask = 1;
+            }
+            w.lastMatchLength = w.matchLength;
+            w.advanced = 0;
+        }
+        w.suspended = ctx.Ending() ? 0 : (ctx.InputLeft() < w.lastMatchLength - w.advanced ? 1 : 0);
+        while (w.advanced < w.lastMatchLength && ctx.InputLeft() > 0) {
+            LZ_DeleteNode(w, w.s);
+            uint8_t c = ctx.NextInput();
+            w.ring[w.s] = c;
+            if (w.s < LZ_LONGEST - 1) w.ring[w.s + LZ_RING] = c;
+            w.s = static_cast<int16_t>((w.s + 1) & (LZ_RING - 1));
+            w.r = static_cast<int16_t>((w.r + 1) & (LZ_RING - 1));
+            LZ_InsertNode(w, w.r);
+            ++w.entered;
+            ++w.advanced;
+        }
+        if (w.suspended) return w.lookahead;
+        while (w.advanced < w.lastMatchLength) {
+            ++w.advanced;
+            LZ_DeleteNode(w, w.s);
+            w.s = static_cast<int16_t>((w.s + 1) & (LZ_RING - 1));
+            w.r = static_cast<int16_t>((w.r + 1) & (LZ_RING - 1));
+            if (--w.lookahead) LZ_InsertNode(w, w.r);
+        }
+    }
+    if (w.lookahead == 0) {
+        if (w.groupFill > 1) {
+            for (int i = 0; i < w.groupFill; ++i) {
+                if (ctx.PutCode(w.group[i]) != 0) return -1;
+            }
+        }
+        w.groupFill = 1;
+        if (ctx.Ending() && ctx.EndMessage() != 0) return -1;
+    }
+    return w.lookahead;
+}
+
+// Decodes until the sink is full or the source has nothing more: 0 when the sink got
+// every byte requested, -1 when fewer, -3 when the source failed in the transport, -5
+// when the sink refused a byte.
+template <typename Ctx>
+int ZIP_DecodeRun(UnzipWork &w, Ctx &ctx)
+{
+    uint8_t b = 0;
+    int rc = 0;
+    switch (w.resumeState) {
+    case 1: goto item;
+    case 2: goto second;
+    case 5: ++w.copied; goto copy;
+    default: goto next;  // 0 and 4
+    }
+next:
+    w.flags = static_cast<uint16_t>(w.flags >> 1);
+    if ((w.flags & 0x100) == 0) {
+        if ((rc = ctx.GetCode(b)) != 0) {
+            if (rc == -3) return -3;
+            w.resumeState = 0;
+            goto missing;
+        }
+        w.flags = static_cast<uint16_t>(b | 0xFF00);
+    }
+item:
+    if (w.flags & 1) {
+        if ((rc = ctx.GetCode(b)) != 0) {
+            if (rc == -3) return -3;
+            w.resumeState = 1;
+            goto missing;
+        }
+        if (ctx.PutData(b) != 0) return -5;
+        w.current = b;
+        w.ring[w.r] = b;
+        w.r = static_cast<int16_t>((w.r + 1) & (LZ_RING - 1));
+        if (ctx.Full()) {
+            w.resumeState = 4;
+            goto stop;
+        }
+        goto next;
+    }
+    if ((rc = ctx.GetCode(b)) != 0) {
+        if (rc == -3) return -3;
+        w.resumeState = 1;
+        goto missing;
+    }
+    w.position = b;
+second:
+    if ((rc = ctx.GetCode(b)) != 0) {
+        if (rc == -3) return -3;
+        w.resumeState = 2;
+        goto missing;
+    }
+    w.position = static_cast<int16_t>(w.position | ((b & 0xF0) << 4));
+    w.span = static_cast<int16_t>((b & 0x0F) + LZ_THRESHOLD);
+    w.copied = 0;
+copy:
+    while (w.copied <= w.span) {
+        uint8_t c = w.ring[(w.position + w.copied) & (LZ_RING - 1)];
+        if (ctx.PutData(c) != 0) return -5;
+        w.current = c;
+        w.ring[w.r] = c;
+        w.r = static_cast<int16_t>((w.r + 1) & (LZ_RING - 1));
+        if (ctx.Full()) {
+            w.resumeState = 5;
+            goto stop;
+        }
+        ++w.copied;
+    }
+    goto next;
+missing:
+    if (rc == -4 && ctx.Holding()) ctx.Release();
+stop:
+    return ctx.Short() ? -1 : 0;
+}
