@@ -19,9 +19,14 @@
 //   decoder context: int GetCode(uint8_t &);  0, -4 end of message, -1 none, -3 failed
 //                    int PutData(uint8_t);  0 or -1;  bool Full();  bool Holding();
 //                    void Release();  bool Short()  (fewer bytes than requested)
+//                    bool Spans(const uint8_t *&code, int &codeLeft, uint8_t *&out,
+//                               int &room): code bytes at hand and room for plain
+//                               output, for decoding whole groups at once (false: none);
+//                    void Consumed(int code, int produced): what such a run used.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 constexpr int LZ_RING = 4096;
 constexpr int LZ_LONGEST = 18;
@@ -30,6 +35,7 @@ constexpr int16_t LZ_NIL = LZ_RING;
 constexpr int LZ_START = LZ_RING - LZ_LONGEST;  // 4078
 constexpr uint8_t LZ_FILL = 0x20;
 constexpr int LZ_PRIMER = LZ_LONGEST;
+constexpr int LZ_HASH_BITS = 13;
 
 struct ZipWork {
     uint32_t entered;                     // bytes entered into the ring, primer included
@@ -37,9 +43,18 @@ struct ZipWork {
     uint8_t suspended;                    // waiting for input in the middle of an advance
     int16_t matchPosition;
     int16_t matchLength;
-    int16_t left[LZ_RING + 1];
-    int16_t right[LZ_RING + 257];         // 4097 + b: the root of strings starting with b
-    int16_t parent[LZ_RING + 1];
+    // Children of each node, side by side: child[2 * p] the right one (greater or equal
+    // strings), child[2 * p + 1] the left one.  Nodes 4097 + b are the roots of the
+    // strings that start with byte b; they use only their right child.
+    int16_t child[2 * (LZ_RING + 257)];
+    int16_t parent[LZ_RING + 1];          // parent[4096] takes the updates of absent children
+    // Every node of the trees, indexed by its whole 18-byte string, so that a string
+    // already in a tree is found without walking it.  Entries hold node + 1 (0: none),
+    // so a cleared state is an empty index.
+    uint16_t hashHead[1 << LZ_HASH_BITS];
+    uint16_t hashNext[LZ_RING];
+    uint16_t hashPrev[LZ_RING];           // 0: first of its bucket
+    uint16_t hashBucket[LZ_RING];
     uint8_t group[17];                    // flags byte and up to eight items
     int16_t lastMatchLength;              // positions the item just coded covers
     int16_t groupFill;                    // next free index in group
@@ -133,6 +148,87 @@ int ZIP_EncodeStep(ZipWork &w, Ctx &ctx)
     return w.lookahead;
 }
 
+constexpr int LZ_GROUP_CODE_MAX = 17;          // a flags byte and eight matches
+constexpr int LZ_GROUP_OUTPUT_MAX = 8 * LZ_LONGEST;
+
+// Copies 3 to 18 bytes, all read before any is written, with word moves that write
+// exactly `length` bytes (overlapping stores of the same values).
+inline void LZ_CopyMatch(uint8_t *dst, const uint8_t *src, int length)
+{
+    if (length >= 8) {
+        uint64_t a, b, c;
+        memcpy(&a, src, 8);
+        memcpy(&b, src + 8, 8);  // read even when unused: the ring has room behind it
+        memcpy(&c, src + length - 8, 8);
+        memcpy(dst, &a, 8);
+        if (length > 16) memcpy(dst + 8, &b, 8);
+        memcpy(dst + length - 8, &c, 8);
+        return;
+    }
+    if (length >= 4) {
+        uint32_t a, c;
+        memcpy(&a, src, 4);
+        memcpy(&c, src + length - 4, 4);
+        memcpy(dst, &a, 4);
+        memcpy(dst + length - 4, &c, 4);
+        return;
+    }
+    uint8_t a = src[0], b = src[1], c = src[2];
+    dst[0] = a;
+    dst[1] = b;
+    dst[2] = c;
+}
+
+// Decodes whole groups straight from the code at hand into the room at hand, while both
+// hold a full group; entered only at a group boundary.
+template <typename Ctx>
+void LZ_DecodeGroups(UnzipWork &w, Ctx &ctx)
+{
+    const uint8_t *code;
+    uint8_t *out;
+    int codeLeft, room;
+    if (!ctx.Spans(code, codeLeft, out, room)) return;
+    int used = 0;
+    int made = 0;
+    int r = w.r;
+    uint8_t *ring = w.ring;
+    while (codeLeft - used >= LZ_GROUP_CODE_MAX && room - made >= LZ_GROUP_OUTPUT_MAX) {
+        unsigned flags = code[used++];
+        for (int k = 0; k < 8; ++k, flags >>= 1) {
+            if (flags & 1) {
+                uint8_t c = code[used++];
+                ring[r] = c;
+                out[made++] = c;
+                r = (r + 1) & (LZ_RING - 1);
+                continue;
+            }
+            int position = code[used] | ((code[used + 1] & 0xF0) << 4);
+            int length = (code[used + 1] & 0x0F) + LZ_THRESHOLD + 1;
+            used += 2;
+            int behind = (r - position) & (LZ_RING - 1);
+            if (position + length <= LZ_RING && r + length <= LZ_RING && behind >= length) {
+                // No wrap, and the copy does not read what it writes.
+                LZ_CopyMatch(out + made, ring + position, length);
+                LZ_CopyMatch(ring + r, ring + position, length);
+                made += length;
+                r = (r + length) & (LZ_RING - 1);
+                continue;
+            }
+            for (int j = 0; j < length; ++j) {
+                uint8_t c = ring[(position + j) & (LZ_RING - 1)];
+                ring[r] = c;
+                out[made++] = c;
+                r = (r + 1) & (LZ_RING - 1);
+            }
+        }
+    }
+    if (used == 0) return;
+    w.r = static_cast<int16_t>(r);
+    w.current = out[made - 1];
+    w.flags = 0;  // the group is used up: the next item reads a flags byte
+    ctx.Consumed(used, made);
+}
+
 // Decodes until the sink is full or the source has nothing more: 0 when the sink got
 // every byte requested, -1 when fewer, -3 when the source failed in the transport, -5
 // when the sink refused a byte.
@@ -148,6 +244,7 @@ int ZIP_DecodeRun(UnzipWork &w, Ctx &ctx)
     default: goto next;  // 0 and 4
     }
 next:
+    if ((w.flags & 0x200) == 0) LZ_DecodeGroups(w, ctx);  // at a group boundary
     w.flags = static_cast<uint16_t>(w.flags >> 1);
     if ((w.flags & 0x100) == 0) {
         if ((rc = ctx.GetCode(b)) != 0) {

@@ -42,6 +42,22 @@ struct UnzipCtx {
         PutData(0);
     }
     bool Short() const { return delivered < requested; }
+    // Plain room stops one byte short of the request: the last byte of a call may have
+    // to be held back, which only PutData does.
+    bool Spans(const uint8_t *&code, int &codeLeft, uint8_t *&out, int &room) const
+    {
+        if (messageStart || holding || releasing) return false;
+        code = frameData + readIndex;
+        codeLeft = frameLength - readIndex;
+        out = destination + delivered;
+        room = requested - delivered - 1;
+        return codeLeft > 0 && room > 0;
+    }
+    void Consumed(int code, int produced)
+    {
+        readIndex = static_cast<int16_t>(readIndex + code);
+        delivered = static_cast<int16_t>(delivered + produced);
+    }
 };
 
 Registry<UnzipCtx> decompressors;

@@ -29,7 +29,8 @@ struct MemoryDecoder {
     const Bytes *stream = nullptr;
     size_t read = 0;
     size_t available = 0;  // code bytes handed over so far
-    Bytes out;
+    Bytes out;             // room for the whole message; `made` bytes of it are filled
+    size_t made = 0;
     size_t requested = 0;
     size_t delivered = 0;
     size_t primer = 0;
@@ -46,7 +47,8 @@ struct MemoryDecoder {
             ++primer;
             return 0;
         }
-        out.push_back(b);
+        if (made == out.size()) return -1;
+        out[made++] = b;
         ++delivered;
         return 0;
     }
@@ -54,6 +56,21 @@ struct MemoryDecoder {
     bool Holding() const { return false; }
     void Release() {}
     bool Short() const { return delivered < requested; }
+    bool Spans(const uint8_t *&code, int &codeLeft, uint8_t *&o, int &room)
+    {
+        if (primer < LZ_PRIMER) return false;
+        code = stream->data() + read;
+        codeLeft = static_cast<int>(available - read);
+        o = out.data() + made;
+        room = static_cast<int>(std::min<size_t>(requested - delivered, out.size() - made)) - 1;
+        return codeLeft > 0 && room > 0;
+    }
+    void Consumed(int code, int produced)
+    {
+        read += static_cast<size_t>(code);
+        made += static_cast<size_t>(produced);
+        delivered += static_cast<size_t>(produced);
+    }
 };
 
 }  // namespace
@@ -85,14 +102,16 @@ Bytes LzssDecode(const Bytes &stream, size_t piece, size_t feed)
     ZIP_DecodeStart(*work);
     MemoryDecoder dec;
     dec.stream = &stream;
+    dec.out.resize(stream.size() * 9 + 64);  // no stream expands more
     dec.available = feed == 0 ? stream.size() : 0;
     for (;;) {
         dec.requested = dec.delivered + (piece == 0 ? SIZE_MAX / 2 : piece);
-        size_t before = dec.out.size() + dec.primer + dec.read;
+        size_t before = dec.made + dec.primer + dec.read;
         ZIP_DecodeRun(*work, dec);
         if (dec.read >= stream.size() && dec.Short()) break;
         if (feed != 0 && dec.read >= dec.available) dec.available = std::min(stream.size(), dec.available + feed);
-        if (dec.out.size() + dec.primer + dec.read == before && dec.read >= stream.size()) break;
+        if (dec.made + dec.primer + dec.read == before && dec.read >= stream.size()) break;
     }
+    dec.out.resize(dec.made);
     return dec.out;
 }
