@@ -144,6 +144,72 @@ VK_EXPORT void VKAPI Session_BlockingMode(VK_ID id, uint16_t mode);
 /* Receive and connect time-out of all TCP sessions in ms (60000 after reset). */
 VK_EXPORT void VKAPI SESSION_SetTimeout(uint32_t milliseconds);
 
+/* ------------------------------------------------------------- opening
+ *
+ * The active opens call the peer and send first; the passive opens wait to be called
+ * and answer.  The address text selects the transport: remoteAddress for the active
+ * opens, localAddress for the passive ones; a dotted text is TCP (port `service`), a
+ * decimal number a serial port (1-500).  Both sides exchange one open frame carrying
+ * their names, service and compression version, report the peer's in *peer (offsets
+ * 0, 32, 64, 66; the address fields are left as the host gave them), and settle on the
+ * lower compression version.  Nbm: non-blocking receives (a receive that runs out of
+ * the TCP time-out returns 0 and keeps the session).  P2P: a serial line without a
+ * log-in to a centre.
+ *
+ * Active: 2, or -2 (a failed transport open, open frame or answer releases the session
+ * without the 2-second pause).  Passive: 1, or -2; when the wait or the caller's first
+ * frame fails the session stays created and prepared, so the call can be repeated (a
+ * connection accepted by the earlier call is closed first).  A passive side whose
+ * params->service is 0 adopts the caller's service and option and writes them into
+ * *params.  Every negative result of the TCP transport is a failed open.
+ * "Session already opened!" releases a session that is open; an id out of range shows
+ * "Wrong Session Index!". */
+VK_EXPORT short VKAPI Session_Open(VK_ID id, SessionOpenParams *params, SessionPeerInfo *peer);
+VK_EXPORT short VKAPI Session_OpenNbm(VK_ID id, SessionOpenParams *params, SessionPeerInfo *peer);
+VK_EXPORT short VKAPI Session_OpenP2P(VK_ID id, SessionOpenParams *params, SessionPeerInfo *peer);
+VK_EXPORT short VKAPI Session_WaitForOpen(VK_ID id, SessionOpenParams *params, SessionPeerInfo *peer);
+VK_EXPORT short VKAPI Session_WaitForOpenNbm(VK_ID id, SessionOpenParams *params, SessionPeerInfo *peer);
+VK_EXPORT short VKAPI Session_WaitForOpenP2P(VK_ID id, SessionOpenParams *params, SessionPeerInfo *peer);
+
+/* ------------------------------------------------------------- messages
+ *
+ * Messages alternate: the side with the turn writes one message (byte runs, words and
+ * long words; words and long words travel most significant byte first) and ends it;
+ * the peer reads it piece by piece and gets the turn with its last byte.  Every
+ * message is compressed unless the session's version is 0.  Sending while it is the
+ * peer's turn, or reading while it is this side's, shows "Out of Rx-Tx
+ * synchronization!" and releases the session; a compression failure shows "ZIP Level
+ * Failure".
+ *
+ * Results of the reads: 1 the bytes were read and the message goes on; 4 they ended
+ * the message and the turn is now this side's; 3 they ended the peer's last message
+ * (Session_Close) and the session is released; 0 (non-blocking only) nothing arrived in
+ * time and the session stays open; -2 failure.  A read asking for more than the message
+ * has left shows "Out of Structure synchronization!".
+ *
+ * A non-blocking read that returns 0 may already have placed some of its bytes: calling
+ * the same read again (same buffer, same length) completes it, without losing or
+ * repeating a byte; the same read with another length shows "Out of Structure
+ * synchronization!". */
+VK_EXPORT short VKAPI Session_TxStruct(VK_ID id, const void *data, uint16_t length);
+VK_EXPORT short VKAPI Session_TxWord(VK_ID id, uint16_t value);
+VK_EXPORT short VKAPI Session_TxLong(VK_ID id, uint32_t value);
+/* A length word, the bytes, the end of message. */
+VK_EXPORT short VKAPI Session_TxMsg(VK_ID id, const void *data, uint16_t length);
+/* Ends the message; the turn passes to the peer. */
+VK_EXPORT short VKAPI Session_EOM(VK_ID id);
+/* A hold: every whole 256-byte frame of what was written goes out at once, each with
+ * the hold byte; the rest waits for the next frame and the message goes on (compressed:
+ * the same stream).  The peer reads the held part and its continuation as one message;
+ * the turn stays with this side.  No short frame without the end mark ever goes out. */
+VK_EXPORT short VKAPI Session_Hold(VK_ID id, uint8_t value);
+VK_EXPORT short VKAPI Session_RxStruct(VK_ID id, void *buffer, uint16_t length);
+VK_EXPORT short VKAPI Session_RxWord(VK_ID id, uint16_t *value);
+VK_EXPORT short VKAPI Session_RxLong(VK_ID id, uint32_t *value);
+/* A length word and that many bytes that must end the message: 1 (the turn is now
+ * this side's), 3, 0, or -2 ("Out of Structure synchronization!" when bytes follow). */
+VK_EXPORT short VKAPI Session_RxMsg(VK_ID id, void *buffer, uint16_t *length);
+
 /* ------------------------------------------------------- status and trace */
 
 /* Installs the display function (after every Session_Reset). */

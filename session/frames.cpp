@@ -78,20 +78,80 @@ size_t BuildHeader(SessionRecord *rec, uint16_t final, uint8_t *out)
     return length;
 }
 
-short ReceiveExact(int16_t id, uint8_t *buffer, uint16_t count)
+// Header length announced by a flags byte.
+uint16_t HeaderLength(uint8_t flags)
 {
-    return Session_TransportReceive(id, buffer, count);
+    uint16_t n = 1;
+    if (flags & SF_OPEN) n = static_cast<uint16_t>(n + OPEN_BLOCK_SIZE);
+    if (flags & SF_END) n = static_cast<uint16_t>(n + 2);
+    if (flags & SF_HOLD) ++n;
+    if (flags & SF_CLOSE) ++n;
+    return n;
 }
 
-// The peer aborts: read its reason, show it and end the session.
-short ReceiveAbortText(int16_t id, SessionRecord *rec)
+// Reads into area until *have reaches want; 1, or -2 (with the progress kept).
+short ReceiveUpTo(int16_t id, uint8_t *area, uint16_t *have, uint16_t want)
 {
-    if (rec->rxExpected > ABORT_TEXT_MAX) rec->rxExpected = ABORT_TEXT_MAX;
-    Session_DebugMsg(id, "Rx Session Aborting...");
-    char text[ABORT_TEXT_MAX + 1] = {};
-    if (Session_TransportReceive(id, reinterpret_cast<uint8_t *>(text), rec->rxExpected) != 1) return VK_FAIL;
-    Session_Fail(id, text);
-    return VK_FAIL;
+    if (*have >= want) return VK_DONE;
+    uint16_t got = 0;
+    short rc = Session_TransportReceive(id, area + *have, static_cast<uint16_t>(want - *have), &got);
+    SessionRecord *rec = Session_Record(id);
+    if (rec != nullptr) *have = static_cast<uint16_t>(*have + got);
+    return rc;
+}
+
+// A receive that did not complete: 0 when a non-blocking time-out stopped it and the
+// session goes on, -2 otherwise.
+short Later(int16_t id)
+{
+    SessionRecord *rec = Session_Record(id);
+    return rec != nullptr && rec->wouldBlock ? 0 : VK_FAIL;
+}
+
+// The header is complete in rxHeaderBytes: take its parts.  1, or -2 for a peer with an
+// older protocol.
+short DecodeHeader(int16_t id, SessionRecord *rec)
+{
+    const uint8_t *h = rec->rxHeaderBytes;
+    uint8_t flags = h[0];
+    size_t at = 1;
+    if (flags & SF_OPEN) {
+        rec->rxOpen = 1;
+        rec->peerProtocolVersion = h[at];
+        if (rec->peerProtocolVersion < SESSION_PROTOCOL_VERSION) {
+            Session_DebugMsg(id, "Unsupported version");
+            return VK_FAIL;
+        }
+        rec->peerZipVersion = h[at + 1];
+        rec->peerService = GetU16(h + at + 2);
+        memcpy(rec->peerLocalName, h + at + 4, 16);
+        memcpy(rec->peerRemoteName, h + at + 20, 16);
+        rec->peerServiceOption = h[at + 36];
+        rec->peerFrameSize = GetU16(h + at + 37);
+        at += OPEN_BLOCK_SIZE;
+    }
+    rec->rxExpected = rec->peerFrameSize;
+    if (flags & SF_END) {
+        rec->rxEnd = 1;
+        rec->rxExpected = GetU16(h + at);
+        at += 2;
+    }
+    if (flags & SF_HOLD) {
+        rec->rxHold = 1;
+        rec->peerHoldByte = h[at];
+        rec->peerHold = h[at];
+        ++at;
+    }
+    if (flags & SF_PACKED) rec->rxPacked = 1;
+    if (flags & SF_CLOSE) {
+        rec->rxClose = 1;
+        rec->peerCloseCode = h[at];
+        if (rec->peerCloseCode != CLOSE_ORDERLY) {
+            if (rec->rxExpected > ABORT_TEXT_MAX) rec->rxExpected = ABORT_TEXT_MAX;
+            Session_DebugMsg(id, "Rx Session Aborting...");
+        }
+    }
+    return VK_DONE;
 }
 
 bool AbortRequested() { return ABORT_Check() != 0; }
@@ -114,7 +174,11 @@ short Session_SendFrame(int16_t id, uint16_t payloadLength, uint16_t final, uint
     if (rec->linkPort == 0 && !rec->aborting && TCPAPI_IsReceive(rec->handle)) {
         Session_BugDebugMsg(id, "1.SwIsReceive = 1");
         uint16_t length, last, compressed;
-        if (Session_ReceiveFrame(id, &length, &last, &compressed) != VK_DONE) return VK_FAIL;
+        if (Session_ReceiveFrame(id, &length, &last, &compressed) != VK_DONE) {
+            SessionRecord *still = Session_Record(id);
+            if (still != nullptr && still->wouldBlock) Session_Fail(id, Session_Text(VK_TEXT_HARDWARE));
+            return VK_FAIL;
+        }
         rec = Session_Record(id);
         if (rec == nullptr) return VK_FAIL;
     }
@@ -138,66 +202,49 @@ short Session_SendFrame(int16_t id, uint16_t payloadLength, uint16_t final, uint
     return VK_DONE;
 }
 
-short Session_ReceiveHeader(int16_t id)
+void Session_ForgetPartial(SessionRecord *rec)
 {
-    SessionRecord *rec = Session_Record(id);
-    if (rec == nullptr) return VK_FAIL;
-    uint8_t area[HEADER_AREA];
-    if (ReceiveExact(id, area, 1) != VK_DONE) return VK_FAIL;
-    uint8_t flags = area[0];
-    if (flags & SF_OPEN) {
-        rec->rxOpen = 1;
-        if (ReceiveExact(id, area, OPEN_BLOCK_SIZE) != VK_DONE) return VK_FAIL;
-        rec->peerProtocolVersion = area[0];
-        if (rec->peerProtocolVersion < SESSION_PROTOCOL_VERSION) {
-            Session_DebugMsg(id, "Unsupported version");
-            return VK_FAIL;
-        }
-        rec->peerZipVersion = area[1];
-        rec->peerService = GetU16(area + 2);
-        memcpy(rec->peerLocalName, area + 4, 16);
-        memcpy(rec->peerRemoteName, area + 20, 16);
-        rec->peerServiceOption = area[36];
-        rec->peerFrameSize = GetU16(area + 37);
-    }
-    rec->rxExpected = rec->peerFrameSize;
-    if (flags & SF_END) {
-        rec->rxEnd = 1;
-        if (ReceiveExact(id, area, 2) != VK_DONE) return VK_FAIL;
-        rec->rxExpected = GetU16(area);
-    }
-    if (flags & SF_HOLD) {
-        rec->rxHold = 1;
-        if (ReceiveExact(id, area, 1) != VK_DONE) return VK_FAIL;
-        rec->peerHoldByte = area[0];
-        rec->peerHold = area[0];
-    }
-    if (flags & SF_PACKED) rec->rxPacked = 1;
-    if (flags & SF_CLOSE) {
-        rec->rxClose = 1;
-        if (ReceiveExact(id, area, 1) != VK_DONE) return VK_FAIL;
-        rec->peerCloseCode = area[0];
-        if (rec->peerCloseCode != CLOSE_ORDERLY) return ReceiveAbortText(id, rec);
-    }
-    return VK_DONE;
+    rec->rxResuming = 0;
+    rec->readPending = 0;
 }
 
 short Session_ReceiveFrame(int16_t id, uint16_t *payloadLength, uint16_t *final, uint16_t *packed)
 {
     SessionRecord *rec = Session_Record(id);
     if (rec == nullptr) return VK_FAIL;
-    ClearReceiveFlags(rec);
-    Session_BugDebugMsg(id, "2.ReceiveFlags");
-    if (Session_ReceiveHeader(id) != VK_DONE) return VK_FAIL;
-    Session_BugDebugMsg(id, "2.SwReceive");
+    if (!rec->rxResuming) {
+        ClearReceiveFlags(rec);
+        Session_BugDebugMsg(id, "2.ReceiveFlags");
+        rec->rxHeaderHave = rec->rxPayloadHave = 0;
+        rec->rxHeaderDone = 0;
+    }
+    rec->rxResuming = 1;
+    if (!rec->rxHeaderDone) {
+        if (ReceiveUpTo(id, rec->rxHeaderBytes, &rec->rxHeaderHave, 1) != VK_DONE) return Later(id);
+        uint16_t length = HeaderLength(rec->rxHeaderBytes[0]);
+        if (ReceiveUpTo(id, rec->rxHeaderBytes, &rec->rxHeaderHave, length) != VK_DONE) return Later(id);
+        rec->rxHeaderDone = 1;
+        if (DecodeHeader(id, rec) != VK_DONE) {
+            rec->rxResuming = 0;
+            return VK_FAIL;
+        }
+        Session_BugDebugMsg(id, "2.SwReceive");
+    }
     if (rec->rxExpected > SESSION_BUFFER_SIZE) {
         // A payload that cannot be held: the stream has lost its footing.
         Session_Fail(id, Session_Text(VK_TEXT_HARDWARE));
         return VK_FAIL;
     }
+    if (ReceiveUpTo(id, rec->rxBuffer, &rec->rxPayloadHave, rec->rxExpected) != VK_DONE) return Later(id);
+    rec->rxResuming = 0;
+    if (rec->rxClose && rec->peerCloseCode != CLOSE_ORDERLY) {
+        char text[ABORT_TEXT_MAX + 1] = {};
+        memcpy(text, rec->rxBuffer, rec->rxExpected);
+        Session_Fail(id, text);  // the peer's reason
+        return VK_FAIL;
+    }
     *packed = rec->rxPacked;
     *payloadLength = rec->rxExpected;
-    if (Session_TransportReceive(id, rec->rxBuffer, rec->rxExpected) != VK_DONE) return VK_FAIL;
     *final = rec->rxEnd;
     return VK_DONE;
 }
@@ -222,16 +269,17 @@ short Session_TransportSend(int16_t id, const uint8_t *data, uint16_t length)
     return VK_FAIL;
 }
 
-short Session_TransportReceive(int16_t id, uint8_t *buffer, uint16_t count)
+short Session_TransportReceive(int16_t id, uint8_t *buffer, uint16_t count, uint16_t *got)
 {
+    *got = 0;
     SessionRecord *rec = Session_Record(id);
     if (rec == nullptr) return VK_FAIL;
     rec->wouldBlock = 0;
-    uint16_t got = count;
+    *got = count;
     bool stopped;
     if (rec->linkPort == 0) {
-        short rc = TCPAPI_WaitForData(rec->handle, buffer, &got);
-        if (rc == TCPAPI_DONE && got == count) return VK_DONE;
+        short rc = TCPAPI_WaitForData(rec->handle, buffer, got);
+        if (rc == TCPAPI_DONE && *got == count) return VK_DONE;
         if (rc == TCPAPI_TIMEOUT) {
             if (rec->blocking) {
                 Session_Fail(id, Session_Text(VK_TEXT_HARDWARE));
@@ -242,8 +290,9 @@ short Session_TransportReceive(int16_t id, uint8_t *buffer, uint16_t count)
         }
         stopped = rc == TCPAPI_ABORTED;
     } else {
-        short rc = LINKAPI_Read(static_cast<int16_t>(rec->linkPort), buffer, &got);
+        short rc = LINKAPI_Read(static_cast<int16_t>(rec->linkPort), buffer, got);
         if (rc == LINKAPI_DONE) return VK_DONE;
+        *got = 0;
         stopped = rc == LINKAPI_ABORTED || AbortRequested();
     }
     if (stopped) return StoppedByCallback(id, rec, VK_FAIL);

@@ -12,6 +12,7 @@
 constexpr int SESSION_MAX = 500;
 constexpr uint16_t SESSION_BUFFER_SIZE = 320;     // header area (<= 64) + payload (<= 256)
 constexpr uint16_t SESSION_FRAME_PAYLOAD = 256;   // payload bytes of a full frame
+constexpr uint16_t SESSION_HEADER_MAX = 44;       // flags, open block, length, hold, close
 constexpr uint8_t SESSION_PROTOCOL_VERSION = 4;
 constexpr int SESSION_SLOT_HOLD_SECONDS = 30;     // automatic choice skips a stamped slot
 constexpr int SESSION_RELEASE_PAUSE_SECONDS = 2;
@@ -78,6 +79,19 @@ struct SessionRecord {
     uint8_t *txBuffer;          // SESSION_BUFFER_SIZE bytes, tag "SEST"
     uint16_t rxExpected;        // payload length of the frame being received
     uint8_t *rxBuffer;          // SESSION_BUFFER_SIZE bytes, tag "SESR"
+
+    // A frame whose receipt a non-blocking time-out interrupted, continued next call.
+    uint8_t rxResuming;
+    uint8_t rxHeaderDone;
+    uint16_t rxHeaderHave;
+    uint16_t rxPayloadHave;
+    uint8_t rxHeaderBytes[SESSION_HEADER_MAX];
+    // A host read that a non-blocking time-out interrupted after some bytes: the same
+    // read called again completes it.
+    uint8_t readPending;
+    const void *readBuffer;
+    uint16_t readLength;
+    uint16_t readDone;
 };
 
 // The session id carried in the low 16 bits of a machine word.
@@ -112,8 +126,25 @@ const char *Session_Text(int index);
 // Waits until the clock has moved on by more than `seconds`, sleeping between reads.
 void Session_PauseSeconds(int seconds);
 
+// Forgets any frame or host read left unfinished by a time-out (a new transport).
+void Session_ForgetPartial(SessionRecord *rec);
+
 // Forgets the display function (Session_Reset).
 void Session_ForgetDisplay();
+
+// ------------------------------------------------------------ opening
+
+// One-time preparation of an open: flags cleared, compression contexts made, this
+// side's compression version read.  1, or -2 (shown and released).
+short Session_Prepare(int16_t id);
+// The serial port named by an address text, or 0 for TCP (a text with a full stop, or
+// no number).  A number above 65535 or below 0 gives 0xFFFF, which no port has.
+uint16_t Session_ParseAddress(const char *text);
+// The transport handle (socket, or 1 for a serial port), or -1.
+int32_t Session_TransportCall(int16_t id);
+int32_t Session_TransportListen(int16_t id);
+short Session_OpenActive(int16_t id, const SessionOpenParams *params, SessionPeerInfo *peer);
+short Session_OpenPassive(int16_t id, SessionOpenParams *params, SessionPeerInfo *peer);
 
 // ------------------------------------------------------------ frame exchange
 //
@@ -128,12 +159,14 @@ void Session_ForgetDisplay();
 // the header the send flags ask for (the end and close parts only when final is 1).
 // Over TCP a frame already waiting from the peer is read first.  1 or -2.
 short Session_SendFrame(int16_t id, uint16_t payloadLength, uint16_t final, uint8_t packed);
-// Receives the next frame's payload into rxBuffer.  1 or -2.
+// Receives the next frame's payload into rxBuffer.  1; 0 when a non-blocking time-out
+// came first (wouldBlock set, the session kept: the next call goes on with the same
+// frame where it stopped); -2 failure.
 short Session_ReceiveFrame(int16_t id, uint16_t *payloadLength, uint16_t *final, uint16_t *packed);
-short Session_ReceiveHeader(int16_t id);
-// Whole runs of bytes to and from the transport, with failures mapped: 1 or -2.
+// Whole runs of bytes to and from the transport, with failures mapped: 1 or -2.  *got
+// tells how many bytes a receive placed, also when it timed out.
 short Session_TransportSend(int16_t id, const uint8_t *data, uint16_t length);
-short Session_TransportReceive(int16_t id, uint8_t *buffer, uint16_t count);
+short Session_TransportReceive(int16_t id, uint8_t *buffer, uint16_t count, uint16_t *got);
 void Session_TransportEndOfMessage(int16_t id);
 // Waits up to 10 s (whole seconds) for the peer to drop the connection.
 void Session_AwaitDisconnect(int16_t id);

@@ -13,3 +13,9 @@ int16_t LINKAPI_Push(int16_t) { return LINKAPI_DONE; }
 int16_t LINKAPI_Write(int16_t, const uint8_t *, uint16_t) { return LINKAPI_FAILED; }
 
 int16_t LINKAPI_Read(int16_t, uint8_t *, uint16_t *) { return LINKAPI_FAILED; }
+
+void LINKAPI_SetP2P(int16_t, uint16_t) {}
+
+int16_t LINKAPI_Open(int16_t, uint16_t) { return LINKAPI_FAILED; }
+
+int16_t LINKAPI_WaitForOpen(int16_t) { return LINKAPI_FAILED; }

@@ -20,10 +20,15 @@ constexpr int16_t ZIP_ENDED = 1;         // ZIP_UnzipFrame: the message ended in
 constexpr int16_t ZIP_FAILED = -1;
 constexpr int16_t ZIP_VERSION_CHANGED = -2;
 constexpr int16_t ZIP_TRANSPORT = -3;    // a frame could not be sent or received
+constexpr int16_t ZIP_WOULD_BLOCK = -4;  // a non-blocking receive ran out of time before the
+                                         // next frame: *count bytes delivered, the read
+                                         // stopped at a point the next call goes on from
 
 constexpr uint8_t ZIP_DEFAULT_VERSION = 2;
 
-// Version records (one per session).
+// Version records (one per session).  New records take the offered version, 2 unless
+// a program of this project set another (the varnek station's --no-compress).
+void ZIP_SetOfferedVersion(uint8_t version);
 int16_t ZIP_SetVersion(uint16_t sessionId, uint8_t version);
 void ZIP_DefReset();
 

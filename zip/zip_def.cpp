@@ -7,7 +7,10 @@
 
 namespace {
 Registry<ZipDef> versions;
+uint8_t offeredVersion = ZIP_DEFAULT_VERSION;
 }  // namespace
+
+void ZIP_SetOfferedVersion(uint8_t version) { offeredVersion = version; }
 
 ZipDef *ZIP_FindDef(uint16_t sessionId) { return versions.Find(sessionId); }
 
@@ -17,7 +20,7 @@ bool ZIP_EnsureDef(uint16_t sessionId)
     auto *def = static_cast<ZipDef *>(Mem_Malloc("ZIPDEF", sizeof(ZipDef)));
     if (def == nullptr) return false;
     def->sessionId = sessionId;
-    def->version = ZIP_DEFAULT_VERSION;
+    def->version = offeredVersion;
     versions.Append(def);
     return true;
 }

@@ -20,6 +20,7 @@ struct UnzipCtx {
     uint8_t heldByte;
     uint8_t releasing;
     uint8_t firstFrameHeld;    // the message's first frame is here, received by an earlier call
+    uint8_t starved;           // the next frame was not there in time (non-blocking)
     int16_t readIndex;
     int16_t delivered;
     int16_t frameLength;
@@ -68,8 +69,11 @@ int UnzipCtx::ReceiveFrame()
     uint16_t final = 0;
     uint16_t packed = 0;
     short rc = Session_ReceiveFrame(static_cast<int16_t>(sessionId), &length, &final, &packed);
-    if (rc == VK_FAIL) return ZIP_TRANSPORT;
-    if (rc != 1) return ZIP_FAILED;
+    if (rc == 0) {
+        starved = 1;
+        return ZIP_FAILED;  // nothing now; the decoder keeps its place
+    }
+    if (rc != 1) return ZIP_TRANSPORT;
     frameCompressed = packed;
     lastFrame = final == 1 ? 1 : 0;
     readIndex = 0;
@@ -195,9 +199,10 @@ int16_t UnzipPart(uint16_t sessionId, uint8_t *frameData, uint8_t *destination, 
     ctx->delivered = 0;
     ctx->requested = static_cast<int16_t>(wanted);
     ctx->releasing = 0;
+    ctx->starved = 0;
     if (ctx->messageStart) {
         int16_t rc = BeginMessage(*ctx);
-        if (rc != ZIP_OK) return rc;
+        if (rc != ZIP_OK) return ctx->starved ? ZIP_WOULD_BLOCK : rc;
     }
     uint8_t version = 0;
     if (ZIP_GetVersion(sessionId, &version) != ZIP_OK) {
@@ -220,6 +225,10 @@ int16_t UnzipPart(uint16_t sessionId, uint8_t *frameData, uint8_t *destination, 
             }
         }
         *last = (ctx->lastFrame && ctx->readIndex == ctx->frameLength) ? 1 : 0;
+        if (ctx->starved) {
+            *count = static_cast<uint16_t>(ctx->delivered);
+            return ZIP_WOULD_BLOCK;
+        }
     } else if (ctx->requested > 0) {
         if (ctx->messageStart) {
             ZIP_DecodeStart(*ctx->work);
@@ -228,6 +237,10 @@ int16_t UnzipPart(uint16_t sessionId, uint8_t *frameData, uint8_t *destination, 
         }
         int rc = ZIP_DecodeRun(*ctx->work, *ctx);
         if (rc == ZIP_TRANSPORT) return ZIP_TRANSPORT;
+        if (ctx->starved) {
+            *count = static_cast<uint16_t>(ctx->delivered);
+            return ZIP_WOULD_BLOCK;
+        }
         if (!ctx->ended && ctx->lastFrame) --ctx->delivered;
         if (ctx->delivered != ctx->requested || rc != 0) {
             ZIP_Trace(sessionId, "Receive do not much to retrieved");

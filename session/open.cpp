@@ -1,0 +1,285 @@
+// Opening a session: the transport chosen from the address text, the open frames
+// exchanged, the peer's names and service reported, the lower compression version kept.
+#include <cstring>
+
+#include "session/session.h"
+#include "transport/linkapi.h"
+#include "transport/tcpapi.h"
+#include "zip/zip.h"
+
+namespace {
+
+constexpr size_t TEXT_FIELD = 16;
+constexpr uint16_t PEER_HOLD_DEFAULT = 5;
+constexpr uint16_t LINK_PORT_INVALID = 0xFFFF;  // a number no serial port has
+
+enum class Role { Active, Passive };
+
+struct OpenKind {
+    uint16_t blocking;
+    uint16_t viaCentre;
+    Role role;
+};
+
+// Field offsets of SessionOpenParams / SessionPeerInfo.
+constexpr size_t P_LOCAL_NAME = 0;
+constexpr size_t P_LOCAL_ADDRESS = 16;
+constexpr size_t P_REMOTE_NAME = 32;
+constexpr size_t P_REMOTE_ADDRESS = 48;
+
+const uint8_t *Field(const SessionOpenParams *p, size_t offset) { return reinterpret_cast<const uint8_t *>(p) + offset; }
+uint8_t *Field(SessionOpenParams *p, size_t offset) { return reinterpret_cast<uint8_t *>(p) + offset; }
+
+void CopyParams(SessionRecord *rec, const SessionOpenParams *params)
+{
+    memcpy(rec->localAddress, Field(params, P_LOCAL_ADDRESS), TEXT_FIELD);
+    memcpy(rec->remoteAddress, Field(params, P_REMOTE_ADDRESS), TEXT_FIELD);
+    memcpy(rec->localName, Field(params, P_LOCAL_NAME), TEXT_FIELD);
+    memcpy(rec->remoteName, Field(params, P_REMOTE_NAME), TEXT_FIELD);
+    rec->service = params->service;
+    rec->serviceOption = params->serviceOption;
+    rec->txOpen = 1;
+    rec->txEnd = 1;
+    rec->protocolVersion = SESSION_PROTOCOL_VERSION;
+}
+
+void ReportPeer(const SessionRecord *rec, SessionPeerInfo *peer)
+{
+    if (peer == nullptr) return;
+    memcpy(Field(peer, P_LOCAL_NAME), rec->peerLocalName, TEXT_FIELD);
+    memcpy(Field(peer, P_REMOTE_NAME), rec->peerRemoteName, TEXT_FIELD);
+    peer->service = rec->peerService;
+    peer->serviceOption = rec->peerServiceOption;
+}
+
+void SerialSetUp(const SessionRecord *rec)
+{
+    if (rec->linkPort != 0) LINKAPI_SetP2P(static_cast<int16_t>(rec->linkPort), rec->viaCentre ? 0 : 1);
+}
+
+void QueueTcpOptions()
+{
+    TCPAPI_SetSockOpt(0, TCPOPT_NODELAY, 1);
+    TCPAPI_SetSockOpt(0, 1, 0);
+    TCPAPI_SetSockOpt(0, 2, 0);
+    TCPAPI_SetSockOpt(0, 3, 0);
+}
+
+int32_t SerialHandle(int16_t rc) { return rc == LINKAPI_DONE ? 1 : -1; }
+
+// Every negative transport result is a failed open.
+int32_t AsHandle(int32_t rc) { return rc < 0 ? -1 : rc; }
+
+short FailQuietly(int16_t id)
+{
+    Session_Release(id, ReleasePause::No);
+    return VK_FAIL;
+}
+
+short ExchangeFrame(int16_t id, bool send)
+{
+    if (send) return Session_SendFrame(id, 0, 1, 0);
+    uint16_t length, final, packed;
+    return Session_ReceiveFrame(id, &length, &final, &packed);
+}
+
+short Open(VK_ID word, SessionOpenParams *params, SessionPeerInfo *peer, OpenKind kind)
+{
+    int16_t id = Session_IdFromWord(word);
+    if (!Session_IdInRange(id)) {
+        Session_OutputMsg(-1, Session_Text(VK_TEXT_WRONG_INDEX));
+        return VK_FAIL;
+    }
+    SessionRecord *rec = Session_Record(id);
+    if (rec == nullptr || params == nullptr) return VK_FAIL;
+    rec->blocking = kind.blocking;
+    rec->viaCentre = kind.viaCentre;
+    rec->wouldBlock = 0;
+    if (kind.role == Role::Active) return Session_OpenActive(id, params, peer);
+    return Session_OpenPassive(id, params, peer);
+}
+
+}  // namespace
+
+short Session_OpenActive(int16_t id, const SessionOpenParams *params, SessionPeerInfo *peer)
+{
+    SessionRecord *rec = Session_Record(id);
+    if (rec == nullptr) return VK_FAIL;
+    Session_BugDebugMsg(id, "Session before open");
+    if (Session_Prepare(id) != VK_DONE) return VK_FAIL;
+    rec->opened = 1;
+    rec->turn = TURN_SEND;
+    CopyParams(rec, params);
+    rec->linkPort = Session_ParseAddress(rec->remoteAddress);
+    SerialSetUp(rec);
+    rec->handle = Session_TransportCall(id);
+    if (rec->handle == -1) return FailQuietly(id);
+    Session_BugDebugMsg(id, "Snd empty frame");
+    if (ExchangeFrame(id, true) != VK_DONE) return FailQuietly(id);
+    Session_BugDebugMsg(id, "Rcv empty frame");
+    if (ExchangeFrame(id, false) != VK_DONE) return FailQuietly(id);
+    rec = Session_Record(id);
+    rec->turn = TURN_SEND;
+    ReportPeer(rec, peer);
+    if (rec->peerZipVersion < rec->zipVersion) {
+        rec->zipVersion = rec->peerZipVersion;
+        ZIP_SetVersion(static_cast<uint16_t>(id), rec->peerZipVersion);
+    }
+    Session_DebugMsg(id, "Session opened O.K.");
+    return VK_OPENED;
+}
+
+short Session_OpenPassive(int16_t id, SessionOpenParams *params, SessionPeerInfo *peer)
+{
+    SessionRecord *rec = Session_Record(id);
+    if (rec == nullptr) return VK_FAIL;
+    if (!rec->passivePrepared) {
+        if (Session_Prepare(id) != VK_DONE) return VK_FAIL;
+        rec->passivePrepared = 1;
+        rec->turn = TURN_RECEIVE;
+    }
+    CopyParams(rec, params);
+    Session_DebugMsg(id, "Session is waiting ...");
+    if (rec->linkPort == 0 && rec->handle >= 0) {
+        TCPAPI_Close(rec->handle);  // accepted by an earlier call that ran out of time
+        rec->handle = -1;
+    }
+    rec->linkPort = Session_ParseAddress(rec->localAddress);
+    SerialSetUp(rec);
+    Session_ForgetPartial(rec);
+    int32_t handle = Session_TransportListen(id);
+    rec = Session_Record(id);
+    if (rec == nullptr || handle == -1) return VK_FAIL;
+    rec->handle = handle;
+    if (ExchangeFrame(id, false) != VK_DONE) return VK_FAIL;
+    rec = Session_Record(id);
+    if (rec == nullptr) return VK_FAIL;
+    if (!rec->rxOpen) {
+        Session_Fail(id, Session_Text(VK_TEXT_UNEXPECTED));
+        return VK_FAIL;
+    }
+    ReportPeer(rec, peer);
+    if (params->service == 0) {
+        params->service = rec->peerService;
+        params->serviceOption = rec->peerServiceOption;
+    }
+    rec->service = params->service;
+    rec->serviceOption = params->serviceOption;
+    if (rec->peerZipVersion < rec->zipVersion) rec->zipVersion = rec->peerZipVersion;
+    ZIP_SetVersion(static_cast<uint16_t>(id), rec->zipVersion);
+    rec->opened = 1;
+    if (ExchangeFrame(id, true) != VK_DONE) return VK_FAIL;
+    rec = Session_Record(id);
+    if (rec == nullptr) return VK_FAIL;
+    rec->turn = TURN_RECEIVE;
+    return VK_DONE;
+}
+
+short Session_Prepare(int16_t id)
+{
+    if (!Session_IdInRange(id)) {
+        Session_OutputMsg(-1, Session_Text(VK_TEXT_WRONG_INDEX));
+        return VK_FAIL;
+    }
+    SessionRecord *rec = Session_Record(id);
+    if (rec == nullptr) return VK_FAIL;
+    if (rec->opened) {
+        Session_Fail(id, Session_Text(VK_TEXT_ALREADY_OPENED));
+        return VK_FAIL;
+    }
+    rec->txOpen = rec->txEnd = rec->txHold = rec->txClose = rec->txPacked = 0;
+    rec->rxOpen = rec->rxEnd = rec->rxHold = rec->rxClose = rec->rxPacked = 0;
+    // Contexts left by an earlier open of this slot would shadow the new ones.
+    ZIP_ZipDelete(static_cast<uint16_t>(id));
+    ZIP_UnzipDelete(static_cast<uint16_t>(id));
+    if (ZIP_ZipCreate(static_cast<uint16_t>(id), SESSION_FRAME_PAYLOAD) != ZIP_OK) {
+        Session_Fail(id, Session_Text(VK_TEXT_ZIP_SETUP));
+        return VK_FAIL;
+    }
+    if (ZIP_UnzipCreate(static_cast<uint16_t>(id), SESSION_FRAME_PAYLOAD) != ZIP_OK) {
+        Session_Fail(id, Session_Text(VK_TEXT_UNZIP_SETUP));
+        return VK_FAIL;
+    }
+    if (ZIP_GetVersion(static_cast<uint16_t>(id), &rec->zipVersion) != ZIP_OK) {
+        Session_Fail(id, Session_Text(VK_TEXT_ZIP_SETUP));
+        return VK_FAIL;
+    }
+    rec->peerHold = PEER_HOLD_DEFAULT;
+    Session_ForgetPartial(rec);
+    return VK_DONE;
+}
+
+uint16_t Session_ParseAddress(const char *text)
+{
+    size_t n = strnlen(text, TEXT_FIELD);
+    if (memchr(text, '.', n) != nullptr) return 0;
+    size_t i = 0;
+    while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
+    bool negative = i < n && text[i] == '-';
+    if (i < n && (text[i] == '-' || text[i] == '+')) ++i;
+    long value = 0;
+    for (; i < n && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > 0xFFFF) return LINK_PORT_INVALID;
+    }
+    if (negative && value != 0) return LINK_PORT_INVALID;
+    return static_cast<uint16_t>(value);
+}
+
+int32_t Session_TransportCall(int16_t id)
+{
+    SessionRecord *rec = Session_Record(id);
+    if (rec->linkPort == 0) {
+        Session_BugDebugMsg(id, "SwOpen TCPAPI");
+        QueueTcpOptions();
+        return AsHandle(TCPAPI_Open(rec->remoteAddress, rec->service, 1));
+    }
+    Session_BugDebugMsg(id, "SwOpen LINKAPI");
+    return SerialHandle(LINKAPI_Open(static_cast<int16_t>(rec->linkPort), rec->service));
+}
+
+int32_t Session_TransportListen(int16_t id)
+{
+    SessionRecord *rec = Session_Record(id);
+    if (rec->linkPort == 0) {
+        Session_BugDebugMsg(id, "SwOpen TCPAPI");
+        QueueTcpOptions();
+        return AsHandle(TCPAPI_WaitForOpen(rec->localAddress, rec->service, 1));
+    }
+    Session_BugDebugMsg(id, "SwOpen LINKAPI");
+    return SerialHandle(LINKAPI_WaitForOpen(static_cast<int16_t>(rec->linkPort)));
+}
+
+extern "C" {
+
+short Session_Open(VK_ID id, SessionOpenParams *params, SessionPeerInfo *peer)
+{
+    return Open(id, params, peer, {1, 1, Role::Active});
+}
+
+short Session_OpenNbm(VK_ID id, SessionOpenParams *params, SessionPeerInfo *peer)
+{
+    return Open(id, params, peer, {0, 1, Role::Active});
+}
+
+short Session_OpenP2P(VK_ID id, SessionOpenParams *params, SessionPeerInfo *peer)
+{
+    return Open(id, params, peer, {1, 0, Role::Active});
+}
+
+short Session_WaitForOpen(VK_ID id, SessionOpenParams *params, SessionPeerInfo *peer)
+{
+    return Open(id, params, peer, {1, 1, Role::Passive});
+}
+
+short Session_WaitForOpenNbm(VK_ID id, SessionOpenParams *params, SessionPeerInfo *peer)
+{
+    return Open(id, params, peer, {0, 1, Role::Passive});
+}
+
+short Session_WaitForOpenP2P(VK_ID id, SessionOpenParams *params, SessionPeerInfo *peer)
+{
+    return Open(id, params, peer, {1, 0, Role::Passive});
+}
+
+}  // extern "C"

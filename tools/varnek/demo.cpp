@@ -1,0 +1,258 @@
+// `varnek demo`: a listener and a caller in one process on loopback, with a relay
+// between them that prints every session frame crossing the wire.  The stations use the
+// public API only; the relay uses the library's own socket layer.
+#include "demo.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "platform/net.h"
+#include "station.h"
+
+namespace {
+
+const char *DEMO_HELP =
+    "usage: varnek demo\n"
+    "\n"
+    "Starts a listener and a caller in this process on loopback and lets them hold a\n"
+    "scripted conversation: a short message (sent plain, its compressed form would be\n"
+    "longer), records and text that compress, a message written in two parts around a\n"
+    "hold, an answer read word by word, and the close.  A relay between the two prints\n"
+    "every session frame on the wire.  Needs no argument and no set-up.\n";
+
+const uint8_t LOOPBACK[4] = {127, 0, 0, 1};
+
+// Splits a byte stream into session frames and prints each.
+class FrameWatcher {
+public:
+    explicit FrameWatcher(const char *direction) : direction_(direction) {}
+
+    void Feed(const uint8_t *data, size_t n)
+    {
+        for (size_t i = 0; i < n; ++i) {
+            frame_.push_back(data[i]);
+            if (frame_.size() == Needed()) Print();
+        }
+    }
+
+private:
+    size_t HeaderLength() const
+    {
+        uint8_t f = frame_[0];
+        return 1 + ((f & 0x80) ? 39 : 0) + ((f & 0x40) ? 2 : 0) + ((f & 0x20) ? 1 : 0) + ((f & 0x10) ? 1 : 0);
+    }
+
+    size_t Needed() const
+    {
+        if (frame_.empty()) return 1;
+        size_t header = HeaderLength();
+        if (frame_.size() < header) return header;
+        if (!(frame_[0] & 0x40)) return header + 256;
+        size_t at = 1 + ((frame_[0] & 0x80) ? 39 : 0);
+        return header + (static_cast<size_t>(frame_[at]) << 8 | frame_[at + 1]);
+    }
+
+    void Print()
+    {
+        uint8_t f = frame_[0];
+        std::string flags;
+        const char *names[] = {"OPEN", "END", "HOLD", "CLOSE", "PACKED"};
+        for (int b = 0; b < 5; ++b) {
+            if (f & (0x80 >> b)) flags += std::string(flags.empty() ? "" : "|") + names[b];
+        }
+        size_t header = HeaderLength();
+        printf("    wire %s frame [%s] header %zu, payload %zu:", direction_, flags.empty() ? "-" : flags.c_str(), header,
+               frame_.size() - header);
+        for (size_t i = 0; i < frame_.size() && i < 24; ++i) printf(" %02X", frame_[i]);
+        printf("%s\n", frame_.size() > 24 ? " ..." : "");
+        frame_.clear();
+    }
+
+    const char *direction_;
+    Bytes frame_;
+};
+
+// Accepts the caller on one port and connects it to the listener's port.
+void Relay(int32_t listenSocket, uint16_t target, std::atomic<bool> &stop)
+{
+    int32_t caller = Net_Accept(listenSocket);
+    int32_t listener = Net_Socket(NetType::Stream);
+    if (Net_Connect(listener, LOOPBACK, target) != 0) Net_ConnectResult(listener, 3000);
+    FrameWatcher up("caller -> listener"), down("listener -> caller");
+    uint8_t buffer[4096];
+    while (!stop) {
+        bool moved = false;
+        for (int side = 0; side < 2; ++side) {
+            int32_t from = side == 0 ? caller : listener;
+            int32_t to = side == 0 ? listener : caller;
+            if (Net_Wait(from, NetWait::Read, 5) != 1) continue;
+            int n = Net_Recv(from, buffer, sizeof buffer);
+            if (n <= 0) {
+                stop = true;
+                break;
+            }
+            (side == 0 ? up : down).Feed(buffer, static_cast<size_t>(n));
+            for (int sent = 0; sent < n;) {
+                Net_Wait(to, NetWait::Write, 100);
+                int k = Net_Send(to, buffer + sent, static_cast<size_t>(n - sent));
+                if (k > 0) sent += k;
+            }
+            moved = true;
+        }
+        if (moved) fflush(stdout);
+    }
+    Net_Close(caller);
+    Net_Close(listener);
+}
+
+void Step(const char *text)
+{
+    printf("\n%s\n", text);
+    fflush(stdout);
+}
+
+Bytes Text(const std::string &s) { return Bytes(s.begin(), s.end()); }
+
+Bytes Records(int n)
+{
+    Bytes out;
+    for (int i = 0; i < n; ++i) {
+        char rec[96];
+        snprintf(rec, sizeof rec, "%06d|STATION-7|PAYMENT  |%08d|ACCEPTED|2026-12-05|%-15s|", 100 + i, 2500 * (i % 7),
+                 i % 2 ? "CARD" : "CASH");
+        out.insert(out.end(), rec, rec + strlen(rec));
+    }
+    return out;
+}
+
+// The listener's side of the script.
+void ListenerScript(uint16_t port, StationOptions opt)
+{
+    short id = -1;
+    Session_Create(&id);
+    SessionOpenParams params{};
+    SetField(params.localName, "CENTRE-DEMO");
+    SetField(params.localAddress, "127.000.000.001");
+    params.service = port;
+    SessionPeerInfo peer{};
+    if (Session_WaitForOpen(id, &params, &peer) != VK_DONE) return;
+    printf("  listener: opened by '%.16s'\n", peer.localName);
+    for (;;) {
+        Bytes body;
+        short rc = ReceiveMessage(id, body, opt);
+        if (rc == VK_CLOSED) {
+            printf("  listener: read the last message (%s), result 3: the caller closed\n", Describe(body).c_str());
+            return;
+        }
+        if (rc != VK_TURN) {
+            printf("  listener: session ended (%d)\n", rc);
+            return;
+        }
+        printf("  listener: received %s\n", Describe(body).c_str());
+        Session_TxWord(id, 258);
+        Session_TxLong(id, static_cast<uint32_t>(body.size()));
+        Session_EOM(id);
+        printf("  listener: answered with the word 258 and the long word %zu\n", body.size());
+        fflush(stdout);
+    }
+}
+
+// Reads the listener's answer: a word and a long word that ends the message.
+void ReadAnswer(short id)
+{
+    uint16_t word = 0;
+    uint32_t count = 0;
+    short rc = Session_RxWord(id, &word);
+    short rc2 = Session_RxLong(id, &count);
+    printf("  caller: Session_RxWord -> %d, value %u; Session_RxLong -> %d (end of message, our turn), value %u\n", rc,
+           word, rc2, count);
+}
+
+}  // namespace
+
+int Demo(bool help)
+{
+    if (help) {
+        fputs(DEMO_HELP, stdout);
+        return EXIT_OK;
+    }
+    Session_Reset();
+    PCTCP_Open();
+    InstallStatusDisplay("  ");
+    StationOptions opt;
+    opt.quiet = true;
+
+    uint16_t listenerPort = 0, relayPort = 0;
+    int32_t relaySocket = Net_Socket(NetType::Stream);
+    Net_Bind(relaySocket, LOOPBACK, 0);
+    Net_Listen(relaySocket, 1);
+    relayPort = Net_LocalPort(relaySocket);
+    {
+        int32_t probe = Net_Socket(NetType::Stream);
+        Net_Bind(probe, LOOPBACK, 0);
+        listenerPort = Net_LocalPort(probe);
+        Net_Close(probe);
+    }
+    printf("varnek demo: a listener on 127.0.0.1:%u, a caller, and a relay on port %u between them\n",
+           static_cast<unsigned>(listenerPort), static_cast<unsigned>(relayPort));
+
+    std::thread listener(ListenerScript, listenerPort, opt);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the listener bind
+    std::atomic<bool> stop{false};
+    std::thread relay(Relay, relaySocket, listenerPort, std::ref(stop));
+
+    Step("1. The caller opens the session: both sides send a 42-byte open frame.");
+    short id = -1;
+    Session_Create(&id);
+    SessionOpenParams params{};
+    SetField(params.localName, "STATION-7");
+    SetField(params.remoteName, "CENTRE-DEMO");
+    SetField(params.remoteAddress, "127.000.000.001");
+    params.service = relayPort;
+    SessionPeerInfo peer{};
+    short rc = Session_Open(id, &params, &peer);
+    printf("  caller: Session_Open -> %d, peer '%.16s'\n", rc, peer.localName);
+    if (rc != VK_OPENED) {
+        stop = true;
+        relay.join();
+        listener.join();
+        return EXIT_OPEN;
+    }
+
+    Step("2. A short message: its compressed form would be longer, so it travels plain.");
+    SendMessage(id, Text("hello, centre"), opt);
+    ReadAnswer(id);
+
+    Step("3. 40 transaction records: compressed, cut into frames of 256 bytes.");
+    SendMessage(id, Records(40), opt);
+    ReadAnswer(id);
+
+    Step("4. A message written in two parts around a hold: the full frames go out at once");
+    printf("   with the hold byte; the peer reads both parts as one message.\n");
+    Bytes text;
+    for (uint32_t x = 12345; text.size() < 700;) {  // letters that hardly repeat
+        x = x * 1103515245u + 12345u;
+        text.push_back(static_cast<uint8_t>('a' + (x >> 16) % 26));
+    }
+    Session_TxLong(id, static_cast<uint32_t>(text.size() * 2));
+    Session_TxStruct(id, text.data(), static_cast<uint16_t>(text.size()));
+    printf("  caller: Session_Hold(7) -> %d\n", Session_Hold(id, 7));
+    Session_TxStruct(id, text.data(), static_cast<uint16_t>(text.size()));
+    Session_EOM(id);
+    ReadAnswer(id);
+
+    Step("5. The caller closes: the last message carries the close mark.");
+    rc = SendMessage(id, Bytes(), opt, true);
+    printf("  caller: Session_Close -> %d\n", rc);
+    listener.join();
+    stop = true;
+    relay.join();
+    Net_Close(relaySocket);
+    PCTCP_Close();
+    printf("\ndemo done.\n");
+    return rc == VK_DONE ? EXIT_OK : EXIT_SESSION;
+}
