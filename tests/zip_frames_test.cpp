@@ -1,7 +1,11 @@
+
+
+
 // Messages cut into frames and joined again, over a loopback connection.
 #include <gtest/gtest.h>
 
 #include <random>
+#include <thread>
 #include <string>
 
 #include "support/fake_platform.h"
@@ -213,6 +217,23 @@ TEST_F(ZipFrames, PiecesLongerThan32767BytesAreServedInParts)
     EXPECT_EQ(Send(message), Frames(LzssEncode(message), true));
 }
 
+TEST_F(ZipFrames, ReadsOf32767BytesAndMoreAreServedInParts)
+{
+    std::mt19937 rng(5);
+    Bytes message(100000);
+    for (size_t i = 0; i < message.size(); ++i) message[i] = static_cast<uint8_t>(i % 4 == 0 ? rng() : 'a' + i % 17);
+    short id = WireSession(socket, TURN_RECEIVE, 2);
+    Bytes wire = Frames(LzssEncode(message), true);
+    std::thread feeder([&] { peer.Send(wire); });
+    Bytes got;
+    uint8_t last = 0;
+    EXPECT_EQ(Read(id, got, 32767, last), ZIP_OK) << "the first read also counts the 18 primer bytes";
+    EXPECT_EQ(Read(id, got, 65535, last), ZIP_OK);
+    EXPECT_EQ(Read(id, got, 1698, last), ZIP_ENDED);
+    feeder.join();
+    EXPECT_TRUE(got == message);
+}
+
 TEST_F(ZipFrames, HoldSendsOnlyAFullFrame)
 {
     short id = WireSession(socket, TURN_SEND, 0);
@@ -307,3 +328,4 @@ TEST_F(ZipFrames, VersionRecords)
 }
 
 }  // namespace
+

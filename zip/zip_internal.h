@@ -20,4 +20,6 @@ bool ZIP_EnsureDef(uint16_t sessionId);
 int16_t ZIP_RemoveDef(uint16_t sessionId);
 
 // Pieces and requests are counted in signed 16 bits; longer ones are served in parts.
+// A read also counts the 18 primer bytes and one held-back byte on top of its request.
 constexpr uint16_t ZIP_LONGEST_PART = 0x7FFF;
+constexpr uint16_t ZIP_LONGEST_READ = 0x7FFF - LZ_PRIMER - 1;

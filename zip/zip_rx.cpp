@@ -96,12 +96,14 @@ int UnzipCtx::GetCode(uint8_t &byte)
     return ZIP_OK;
 }
 
-// The first payload byte of the message, looked at without taking it.
+// The first payload byte of the message, looked at without taking it.  After
+// ZIP_TRANSPORT the session, and this context with it, is gone.
 int UnzipCtx::PeekCode()
 {
     if (readIndex == frameLength) {
         if (lastFrame) return ZIP_FAILED;
-        if (ReceiveFrame() != ZIP_OK) return ZIP_FAILED;
+        int rc = ReceiveFrame();
+        if (rc != ZIP_OK) return rc;
     }
     return readIndex < frameLength ? ZIP_OK : ZIP_FAILED;
 }
@@ -151,7 +153,8 @@ void FreeContext(UnzipCtx *ctx)
     Mem_Free("UNZIP", ctx);
 }
 
-// Begins a message: 0, or a failure result (the start stays pending).
+// Begins a message: 0, or a failure result (the start stays pending; after
+// ZIP_TRANSPORT the context is gone).
 int16_t BeginMessage(UnzipCtx &ctx)
 {
     if (!ctx.firstFrameHeld) {
@@ -167,7 +170,10 @@ int16_t BeginMessage(UnzipCtx &ctx)
         ctx.available = 0;
         ctx.frameCompressed = 0;
     } else {
-        if (!ctx.firstFrameHeld && ctx.PeekCode() != ZIP_OK) return ZIP_FAILED;
+        if (!ctx.firstFrameHeld) {
+            int rc = ctx.PeekCode();
+            if (rc != ZIP_OK) return static_cast<int16_t>(rc);
+        }
         ctx.firstFrameHeld = 1;
         if (ctx.frameCompressed) {
             if (ctx.work == nullptr) {
@@ -202,6 +208,7 @@ int16_t UnzipPart(uint16_t sessionId, uint8_t *frameData, uint8_t *destination, 
     ctx->starved = 0;
     if (ctx->messageStart) {
         int16_t rc = BeginMessage(*ctx);
+        if (rc == ZIP_TRANSPORT) return rc;
         if (rc != ZIP_OK) return ctx->starved ? ZIP_WOULD_BLOCK : rc;
     }
     uint8_t version = 0;
@@ -218,6 +225,7 @@ int16_t UnzipPart(uint16_t sessionId, uint8_t *frameData, uint8_t *destination, 
         for (int16_t i = 0; i < ctx->requested; ++i) {
             uint8_t byte = 0;
             int rc = ctx->GetCode(byte);
+            if (rc == ZIP_TRANSPORT) return ZIP_TRANSPORT;  // the session is gone
             if (rc == ZIP_OK) rc = ctx->PutData(byte);
             if (rc != ZIP_OK) {
                 result = static_cast<int16_t>(rc);
@@ -308,7 +316,7 @@ int16_t ZIP_UnzipFrame(uint16_t sessionId, uint8_t *frameData, uint8_t *destinat
     uint16_t wanted = *count;
     uint16_t total = 0;
     for (;;) {
-        uint16_t part = wanted - total > ZIP_LONGEST_PART ? ZIP_LONGEST_PART : static_cast<uint16_t>(wanted - total);
+        uint16_t part = wanted - total > ZIP_LONGEST_READ ? ZIP_LONGEST_READ : static_cast<uint16_t>(wanted - total);
         uint16_t got = part;
         int16_t rc = UnzipPart(sessionId, frameData, destination + total, &got, last);
         total = static_cast<uint16_t>(total + got);
