@@ -323,6 +323,30 @@ VK_EXPORT short VKAPI PCTCP_GetIpConfig(char *address, char *hostName);
  * writes each in turn to address, leaving the last, and returns gethostname's 0 or -1. */
 VK_EXPORT short VKAPI PCTCP_IpConfig(char *address, char *hostName, uint16_t mode);
 
+/* ------------------------------------------------------------ serial link frames
+ *
+ * A frame is 0x12, a header byte, the data, the CRC-16/ARC of header and data (low
+ * byte first), and 0x0D; inside the frame 0x0D and 0x10-0x13 are sent as 0x10 followed
+ * by the byte OR 0x80.  A frame of n data bytes takes at most 2n + 8 bytes. */
+
+/* CRC-16/ARC of n bytes from 0, and continued from crc. */
+VK_EXPORT uint16_t VKAPI crc16_CalcStart(const void *data, uint16_t n);
+VK_EXPORT uint16_t VKAPI crc16_CalcNext(uint16_t crc, const void *data, uint16_t n);
+/* Writes the frame to out (room for 2n + 8 bytes); returns its length. */
+VK_EXPORT uint16_t VKAPI LINK_Encode(uint8_t *out, uint8_t header, const void *data, uint16_t n);
+/* Decodes the frame in raw (unstuffed in place) into out, whose room *length gives;
+ * *length becomes the data bytes, *header the header.  0 good; 0x7FFF no 0x12 found;
+ * any other value a failure: the CRC remainder, 0xFFFE a good frame with more data than
+ * the room (never more than the room is stored or counted), 0xFFFF too short. */
+VK_EXPORT uint16_t VKAPI LINK_Decode(uint8_t *out, uint8_t *raw, uint16_t rawLength, uint16_t *length,
+                                     uint16_t *header);
+/* Describes an application block of n bytes ("Code= 8740 , Bl#=3 , <Data=100>",
+ * "<ACK>" ...) into text (64 bytes); 1. */
+VK_EXPORT short VKAPI LINK_FrameDebug(char *text, const void *block, short n);
+/* Lowers the Hebrew letters 0x80-0x9A of code page 862 by 0x20 (SI 960), in place, over
+ * n bytes, or up to the NUL when n is 0. */
+VK_EXPORT void VKAPI LINK_Conv8to7(char *text, uint16_t n);
+
 /* ------------------------------------------------------------ compression */
 
 /* The session's compression version: 0 uncompressed, otherwise LZSS (a new session
