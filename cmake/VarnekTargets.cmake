@@ -32,8 +32,9 @@ function(varnek_static_runtime target)
 endfunction()
 
 # Exports exactly the names of a .def file: on Windows through the .def itself, on
-# Linux through a version script made from it.
-function(varnek_export_list target def_file)
+# Linux through a version script made from it.  The shared library is named
+# <windows_name>.dll and lib<linux_name>.so.
+function(varnek_export_list target def_file windows_name linux_name)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def_file})
   file(STRINGS ${def_file} lines)
   set(names "")
@@ -48,7 +49,7 @@ function(varnek_export_list target def_file)
   endforeach()
   if(WIN32)
     target_sources(${target} PRIVATE ${def_file})
-    set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME Varnek
+    set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${windows_name}
       IMPORT_PREFIX "lib" IMPORT_SUFFIX ".dll.a")
     varnek_static_runtime(${target})
   else()
@@ -57,7 +58,7 @@ function(varnek_export_list target def_file)
     file(WRITE ${script} "{\n  global:\n    ${joined};\n  local: *;\n};\n")
     target_link_options(${target} PRIVATE -Wl,--version-script=${script} -Wl,--no-undefined)
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${def_file})
-    set_target_properties(${target} PROPERTIES OUTPUT_NAME varnek)
+    set_target_properties(${target} PROPERTIES OUTPUT_NAME ${linux_name})
   endif()
   set_property(TARGET ${target} PROPERTY VARNEK_EXPORTS "${names}")
 endfunction()

@@ -347,6 +347,67 @@ VK_EXPORT short VKAPI LINK_FrameDebug(char *text, const void *block, short n);
  * n bytes, or up to the NUL when n is 0. */
 VK_EXPORT void VKAPI LINK_Conv8to7(char *text, uint16_t n);
 
+/* ------------------------------------------------------------ serial link
+ *
+ * Ports 1 to 500 of the serial-port component (DRUMMEL.DLL, libdrummel.so; see
+ * drummel.h), each carrying frames stop-and-wait: a data frame goes out, and the next
+ * good frame from the peer, data or acknowledgement, answers it.  While no good answer
+ * comes, the receiver drains the line and sends the last frame again, up to the port's
+ * retry limit (25 after LINK_Open).  Traces go to the component's debug output, channel
+ * port + 100.  The link has no time limit of its own: it waits in the component's
+ * character wait.  Calls for one port must not overlap.
+ *
+ * A block whose stuffed frame would not fit the 4160-byte frame buffer (more than 2076
+ * data bytes, or fewer when many need stuffing) is refused by LINK_Send with 0.  A good
+ * frame with more data than the receiving caller's room is refused like a bad one
+ * ("Receive buffer size error ( > %d)") and the answer is asked for again.  The
+ * statistics of port 1 count retries only for the first 2048 retried exchanges. */
+
+/* Sends a data frame of n bytes (n = 0: an acknowledgement): 1 when the component took
+ * it, else 0. */
+VK_EXPORT short VKAPI LINK_Send(short port, const void *data, uint16_t n);
+VK_EXPORT short VKAPI LINK_SndAck(short port);
+/* Waits for the answer: 0 failure, 1 an acknowledgement, k + 1 a data frame of k bytes
+ * placed in buffer. */
+VK_EXPORT short VKAPI LINK_Receive(short port, void *buffer, uint16_t capacity);
+VK_EXPORT short VKAPI LINK_SndRcv(short port, const void *data, uint16_t n, void *buffer, uint16_t capacity);
+/* 1 when 0x12 is the next waiting character (other characters are taken away). */
+VK_EXPORT short VKAPI LINK_Stx(short port);
+/* 1 when at least 5 characters wait. */
+VK_EXPORT short VKAPI LINK_IsRcv(short port);
+/* 0 for a modem line without carrier, else 1. */
+VK_EXPORT short VKAPI LINK_IsCd(short port);
+/* Discards the waiting characters. */
+VK_EXPORT short VKAPI LINK_RxClr(short port);
+VK_EXPORT void VKAPI LINK_SetDir(short port, uint16_t dir);
+VK_EXPORT uint16_t VKAPI LINK_SetMaxRetry(short port, uint16_t limit);
+/* Switches the sequence checks off for every port (for good). */
+VK_EXPORT void VKAPI LINK_SetNoSEQ(void);
+/* Makes every port use port 1's frame buffers (for good). */
+VK_EXPORT void VKAPI LINK_SetLongBuffer(void);
+/* One trace line on the component's debug output, channel port + 100. */
+VK_EXPORT short VKAPI LINK_WriteDebug(short port, const char *text, short flag);
+/* Adds count bytes to the port's byte counter; -1 resets it and starts counting now. */
+VK_EXPORT void VKAPI LINK_PutDiag(short port, short count);
+/* Opens the port in the component with its seven settings, resets its link state (and,
+ * for port 1, the statistics): 1, or 0 ("RS232_Open Error"). */
+VK_EXPORT short VKAPI LINK_Open(short port, uint16_t s1, uint16_t s2, uint8_t s3, uint16_t s4, uint16_t s5,
+                                uint16_t s6, uint32_t s7);
+/* Traces port 1's statistics (four lines) and closes the port: the component's result. */
+VK_EXPORT short VKAPI LINK_Close(short port);
+/* 1 when the peer is there (carrier on a modem line, a waiting 0x12 on a direct line),
+ * and then the link state starts afresh; 0 otherwise.  Does not wait. */
+VK_EXPORT short VKAPI LINK_Connect(short port);
+/* Starts the port's link state afresh: 1. */
+VK_EXPORT short VKAPI LINK_Init(short port);
+/* Bytes per second since the counter's reset, as text ("0" within its first second);
+ * returns the characters written (out: 12 bytes). */
+VK_EXPORT short VKAPI LINK_GetDiag(short port, char *out);
+/* printf-style line, cut at 502 characters, on the component's general debug channel 1. */
+VK_EXPORT short VKAPI LINK_Diag(const char *format, ...);
+/* 1 when the port replays a script, else 0. */
+VK_EXPORT short VKAPI LINK_IsScriptRead(short port);
+
 /* ------------------------------------------------------------ compression */
 
 /* The session's compression version: 0 uncompressed, otherwise LZSS (a new session

@@ -30,6 +30,11 @@ void Platform_MessageBox(const char *caption, const char *text);
 // The value of an environment variable, or null.
 const char *Platform_GetEnv(const char *name);
 
+// Loads a shared library by file name or path (LoadLibrary, dlopen): its handle or null.
+void *Platform_LoadLibrary(const char *name);
+// A function the library exports, or null.
+void *Platform_FindSymbol(void *library, const char *name);
+
 // A lock: a critical section on Windows, a mutex elsewhere.
 struct PlatformLock {
     alignas(16) unsigned char opaque[64];

@@ -1,6 +1,7 @@
 // Linux (POSIX) side of the platform layer.
 #include "platform/platform.h"
 
+#include <dlfcn.h>
 #include <pthread.h>
 #include <cstdio>
 #include <cstdlib>
@@ -33,3 +34,7 @@ void Platform_LockInit(PlatformLock *lock) { pthread_mutex_init(Mutex(lock), nul
 void Platform_LockEnter(PlatformLock *lock) { pthread_mutex_lock(Mutex(lock)); }
 void Platform_LockLeave(PlatformLock *lock) { pthread_mutex_unlock(Mutex(lock)); }
 void Platform_LockDelete(PlatformLock *lock) { pthread_mutex_destroy(Mutex(lock)); }
+
+void *Platform_LoadLibrary(const char *name) { return dlopen(name, RTLD_NOW | RTLD_LOCAL); }
+
+void *Platform_FindSymbol(void *library, const char *name) { return dlsym(library, name); }

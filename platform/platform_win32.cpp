@@ -33,3 +33,10 @@ void Platform_LockInit(PlatformLock *lock) { InitializeCriticalSection(Section(l
 void Platform_LockEnter(PlatformLock *lock) { EnterCriticalSection(Section(lock)); }
 void Platform_LockLeave(PlatformLock *lock) { LeaveCriticalSection(Section(lock)); }
 void Platform_LockDelete(PlatformLock *lock) { DeleteCriticalSection(Section(lock)); }
+
+void *Platform_LoadLibrary(const char *name) { return reinterpret_cast<void *>(LoadLibraryA(name)); }
+
+void *Platform_FindSymbol(void *library, const char *name)
+{
+    return reinterpret_cast<void *>(GetProcAddress(reinterpret_cast<HMODULE>(library), name));
+}

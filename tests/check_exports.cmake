@@ -1,6 +1,7 @@
 cmake_minimum_required(VERSION 3.25)
 # Compares the exported names of the shared library with include/varnek.def and the
-# public header.  Variables: LIBRARY, DEF_FILE, HEADER, TOOL (objdump or nm), WINDOWS.
+# public header.  Variables: LIBRARY, DEF_FILE, HEADER, TOOL (objdump or nm), WINDOWS,
+# EXPORT_MARK (the macro that starts an exported declaration; VK_EXPORT by default).
 
 file(STRINGS ${DEF_FILE} def_lines)
 set(expected "")
@@ -16,7 +17,10 @@ endforeach()
 
 set(failures "")
 
-file(STRINGS ${HEADER} header_lines REGEX "^VK_EXPORT ")
+if(NOT EXPORT_MARK)
+  set(EXPORT_MARK VK_EXPORT)
+endif()
+file(STRINGS ${HEADER} header_lines REGEX "^${EXPORT_MARK} ")
 set(declared "")
 foreach(line IN LISTS header_lines)
   if(line MATCHES "([A-Za-z_][A-Za-z0-9_]*)\\(")

@@ -1,0 +1,230 @@
+// DRUMMEL: the serial-port functions the Varnek link calls, over the lines of line.h.
+#include "drummel.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "line.h"
+
+namespace {
+
+constexpr int PORT_FIRST = 1;
+constexpr int PORT_LAST = 500;
+constexpr uint32_t DEFAULT_WAIT_MS = 1000;
+constexpr uint32_t DEFAULT_BUFFER = 8192;
+constexpr uint32_t SLICE_MS = 10;
+
+struct Port {
+    bool open = false;
+    Line line;
+    std::vector<uint8_t> ring;  // bytes received and not yet taken
+    size_t head = 0;            // first waiting byte
+    size_t count = 0;
+    uint32_t waitMs = DEFAULT_WAIT_MS;
+};
+
+Port ports[PORT_LAST + 1];
+std::atomic<int> abortRequested{0};
+std::string endOfRecord;
+
+Port *Open(short port)
+{
+    if (port < PORT_FIRST || port > PORT_LAST || !ports[port].open) return nullptr;
+    return &ports[port];
+}
+
+std::string LineSpec(short port)
+{
+    std::string name = "DRUMMEL_PORT" + std::to_string(port);
+    const char *spec = getenv(name.c_str());
+    if (spec != nullptr && *spec != '\0') return spec;
+#ifdef _WIN32
+    return "\\\\.\\COM" + std::to_string(port);
+#else
+    return "/dev/ttyS" + std::to_string(port - 1);
+#endif
+}
+
+// Moves what the line holds into the port's buffer; bytes beyond its size are dropped.
+void Pump(Port &p)
+{
+    uint8_t chunk[512];
+    for (;;) {
+        int n = Line_Read(p.line, chunk, sizeof chunk);
+        if (n <= 0) return;
+        for (int i = 0; i < n; ++i) {
+            if (p.count == p.ring.size()) continue;
+            p.ring[(p.head + p.count) % p.ring.size()] = chunk[i];
+            ++p.count;
+        }
+    }
+}
+
+bool Take(Port &p, uint8_t *c)
+{
+    if (p.count == 0) return false;
+    *c = p.ring[p.head];
+    p.head = (p.head + 1) % p.ring.size();
+    --p.count;
+    return true;
+}
+
+void Clear(Port &p)
+{
+    Line_Flush(p.line);
+    Pump(p);
+    p.head = p.count = 0;
+}
+
+// Waits up to the character wait for one byte, asking the abort flag between slices.
+bool WaitForByte(Port &p, uint8_t *c)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(p.waitMs);
+    for (;;) {
+        Pump(p);
+        if (Take(p, c)) return true;
+        if (abortRequested) return false;
+        auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return false;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+        Line_Wait(p.line, static_cast<uint32_t>(left < SLICE_MS ? left + 1 : SLICE_MS));
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+short RS232_Open(short port, uint16_t s1, uint16_t s2, uint8_t s3, uint16_t s4, uint16_t s5, uint16_t s6, uint32_t s7)
+{
+    if (port < PORT_FIRST || port > PORT_LAST || ports[port].open) return 0;
+    LineSettings settings;
+    settings.baud = s1 != 0 ? static_cast<uint32_t>(s1) * 100 : 9600;
+    settings.dataBits = s2 >= 5 && s2 <= 8 ? s2 : 8;
+    settings.parity = (s3 == 'E' || s3 == 'O') ? static_cast<char>(s3) : 'N';
+    settings.stopBits = s4 == 2 ? 2 : 1;
+    settings.flow = s5 <= 2 ? s5 : 0;
+    Port &p = ports[port];
+    std::string spec = LineSpec(port);
+    if (!Line_Open(p.line, spec.c_str(), settings)) {
+        p.line = Line{};
+        return 0;
+    }
+    p.ring.assign(s7 != 0 ? s7 : DEFAULT_BUFFER, 0);
+    p.head = p.count = 0;
+    p.waitMs = s6 != 0 ? s6 : DEFAULT_WAIT_MS;
+    p.open = true;
+    return 1;
+}
+
+short RS232_Close(short port)
+{
+    Port *p = Open(port);
+    if (p == nullptr) return 0;
+    Line_Close(p->line);
+    p->ring.clear();
+    p->open = false;
+    return 1;
+}
+
+short RS232_SetEorChar(const char *chars)
+{
+    endOfRecord = chars != nullptr ? chars : "";
+    return 1;
+}
+
+short RS232_InitCbuf(short port)
+{
+    Port *p = Open(port);
+    if (p == nullptr) return 0;
+    Clear(*p);
+    return 1;
+}
+
+short RS232_Send(short port, const void *bytes, uint16_t length)
+{
+    Port *p = Open(port);
+    if (p == nullptr) return 0;
+    return Line_Write(p->line, static_cast<const uint8_t *>(bytes), length) ? 1 : 0;
+}
+
+short RS232_IsTransmitted(short port)
+{
+    Port *p = Open(port);
+    return p == nullptr || Line_Drained(p->line) ? 1 : 0;
+}
+
+short RS232_ReceiveCharWait(short port, uint8_t *c)
+{
+    Port *p = Open(port);
+    if (p == nullptr || c == nullptr) return -1;
+    return WaitForByte(*p, c) ? 1 : -1;
+}
+
+short RS232_ReceiveChar(short port, uint8_t *c)
+{
+    Port *p = Open(port);
+    if (p == nullptr || c == nullptr) return 0;
+    return WaitForByte(*p, c) ? 1 : 0;
+}
+
+short RS232_ShowRcvChar(short port, short place, uint8_t *c)
+{
+    Port *p = Open(port);
+    if (p == nullptr || c == nullptr || place < 0) return 0;
+    Pump(*p);
+    if (static_cast<size_t>(place) >= p->count) return 0;
+    *c = p->ring[(p->head + static_cast<size_t>(place)) % p->ring.size()];
+    return 1;
+}
+
+short RS232_GetRecCount(short port)
+{
+    Port *p = Open(port);
+    if (p == nullptr) return 0;
+    Pump(*p);
+    return static_cast<short>(p->count > 32767 ? 32767 : p->count);
+}
+
+short RS232_ReceiveClear(short port)
+{
+    Port *p = Open(port);
+    if (p == nullptr) return 0;
+    Clear(*p);
+    return 1;
+}
+
+short RS232_IsAbort(void) { return abortRequested ? 1 : 0; }
+
+short RS232_IsModem(short port)
+{
+    Port *p = Open(port);
+    return p != nullptr && p->line.modem ? 1 : 0;
+}
+
+short RS232_IsCd(short port)
+{
+    Port *p = Open(port);
+    if (p == nullptr) return 0;
+    return static_cast<short>(Line_Carrier(p->line));
+}
+
+short RS232_WriteDebug(short channel, const char *text, short number)
+{
+    (void)number;
+    const char *path = getenv("DRUMMEL_DEBUG");
+    if (path == nullptr || *path == '\0') return 0;
+    FILE *f = fopen(path, "a");
+    if (f == nullptr) return 0;
+    fprintf(f, "%d %s\n", channel, text != nullptr ? text : "");
+    fclose(f);
+    return 1;
+}
+
+void DRUMMEL_SetAbort(int on) { abortRequested = on != 0 ? 1 : 0; }
+
+}  // extern "C"

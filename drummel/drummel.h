@@ -1,0 +1,94 @@
+/*
+ * drummel.h - DRUMMEL, the serial-port component that the Varnek link drives.
+ *
+ * A separate shared library (DRUMMEL.DLL on Windows, libdrummel.so elsewhere) for hosts
+ * that have no DRUMMEL.DLL of their own, and for Linux.  Ports are numbered 1 to 500.
+ *
+ * Which line a port is: the environment variable DRUMMEL_PORT<n> names it, read when
+ * the port is opened:
+ *   /dev/ttyUSB0, /dev/pts/5, COM3 ...  a serial device (termios in full raw mode on
+ *                                       Linux, the Win32 communications API on Windows)
+ *   tcp:HOST:PORT                       a raw TCP line, as serial device servers offer
+ *   tcp-listen:PORT                     the same, waiting for the other end to connect
+ *   mem:NAME                            two ports of one process with the same NAME are
+ *                                       joined in memory
+ * Without it, port n is /dev/ttyS<n-1> on Linux and \\.\COM<n> on Windows.  A spec
+ * ending in ",modem" marks a modem line: only then does the carrier (DCD) count, and a
+ * port without carrier is reported as such; every other line is a direct line that
+ * always has carrier (pseudo-terminals, which have no modem lines, are direct lines).
+ *
+ * The seven settings of RS232_Open:
+ *   s1 baud rate / 100 (96 = 9600 baud)      s2 data bits (5-8; 0: 8)
+ *   s3 parity 'N', 'E' or 'O' (0: 'N')       s4 stop bits (1 or 2; 0: 1)
+ *   s5 flow control: 0 none, 1 RTS/CTS, 2 XON/XOFF
+ *   s6 character wait in ms (0: 1000): how long the waiting receives wait for one byte
+ *   s7 receive buffer in bytes (0: 8192): bytes kept waiting beyond it are dropped
+ * Network and memory lines take the settings but have no baud rate.
+ *
+ * Bytes pass untouched: no translation of 0x0D, no software flow control unless asked
+ * for, all eight bits.  Every wait asks the abort flag (DRUMMEL_SetAbort) between slices
+ * of at most 10 ms.
+ *
+ * RS232_WriteDebug appends "channel text" lines to the file that DRUMMEL_DEBUG names,
+ * and writes nothing when it is not set.
+ */
+#ifndef DRUMMEL_H
+#define DRUMMEL_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define DRUMMEL_API __cdecl
+#define DRUMMEL_EXPORT
+#elif defined(__GNUC__)
+#define DRUMMEL_API
+#define DRUMMEL_EXPORT __attribute__((visibility("default")))
+#else
+#define DRUMMEL_API
+#define DRUMMEL_EXPORT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Opens the port's line with the seven settings: 1, or 0 (no such line, or in use). */
+DRUMMEL_EXPORT short DRUMMEL_API RS232_Open(short port, uint16_t s1, uint16_t s2, uint8_t s3, uint16_t s4,
+                                            uint16_t s5, uint16_t s6, uint32_t s7);
+/* Closes it: 1, or 0 when it was not open. */
+DRUMMEL_EXPORT short DRUMMEL_API RS232_Close(short port);
+/* Stores the end-of-record characters (kept for the host's information): 1. */
+DRUMMEL_EXPORT short DRUMMEL_API RS232_SetEorChar(const char *chars);
+/* Discards everything waiting, in the component and in the line: 1 (0: not open). */
+DRUMMEL_EXPORT short DRUMMEL_API RS232_InitCbuf(short port);
+/* Sends the bytes: 1 when all were taken, else 0. */
+DRUMMEL_EXPORT short DRUMMEL_API RS232_Send(short port, const void *bytes, uint16_t length);
+/* Nonzero once every byte handed over has left the port. */
+DRUMMEL_EXPORT short DRUMMEL_API RS232_IsTransmitted(short port);
+/* Waits up to the character wait for one byte: 1 with *c set, or -1. */
+DRUMMEL_EXPORT short DRUMMEL_API RS232_ReceiveCharWait(short port, uint8_t *c);
+/* The same wait, answering 1 (taken) or 0. */
+DRUMMEL_EXPORT short DRUMMEL_API RS232_ReceiveChar(short port, uint8_t *c);
+/* Copies the waiting byte at `place` (0 the first) without taking it: 1, or 0. */
+DRUMMEL_EXPORT short DRUMMEL_API RS232_ShowRcvChar(short port, short place, uint8_t *c);
+/* Bytes waiting (at most 32767). */
+DRUMMEL_EXPORT short DRUMMEL_API RS232_GetRecCount(short port);
+/* Discards the waiting bytes: 1 (0: not open). */
+DRUMMEL_EXPORT short DRUMMEL_API RS232_ReceiveClear(short port);
+/* 1 while the host asks to abort (DRUMMEL_SetAbort), else 0. */
+DRUMMEL_EXPORT short DRUMMEL_API RS232_IsAbort(void);
+/* 1 for a modem line (",modem"), else 0. */
+DRUMMEL_EXPORT short DRUMMEL_API RS232_IsModem(short port);
+/* 1 while the line has carrier (always, for a line without modem lines). */
+DRUMMEL_EXPORT short DRUMMEL_API RS232_IsCd(short port);
+/* Appends "channel text" to the DRUMMEL_DEBUG file: 1 written, 0 not. */
+DRUMMEL_EXPORT short DRUMMEL_API RS232_WriteDebug(short channel, const char *text, short number);
+
+/* The host's abort request: nonzero asks every wait of the component to stop. */
+DRUMMEL_EXPORT void DRUMMEL_API DRUMMEL_SetAbort(int on);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* DRUMMEL_H */

@@ -1,0 +1,51 @@
+// line.h - the lines a DRUMMEL port can be: a serial device, a TCP connection, or one
+// end of a pipe in memory.  Reads never block; Line_Wait waits for input.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct LineSettings {
+    uint32_t baud = 9600;
+    int dataBits = 8;
+    char parity = 'N';
+    int stopBits = 1;
+    int flow = 0;  // 0 none, 1 RTS/CTS, 2 XON/XOFF
+};
+
+enum class LineKind { None, Device, Tcp, TcpListen, Memory };
+
+struct MemoryPipe;
+
+struct Line {
+    LineKind kind = LineKind::None;
+    intptr_t handle = -1;        // device or connected socket
+    intptr_t listenHandle = -1;  // tcp-listen: the socket waiting for the other end
+    MemoryPipe *pipe = nullptr;
+    int end = 0;                 // which end of the pipe
+    bool modem = false;          // carrier counts
+};
+
+// Opens the line that spec names; false when it cannot be had.
+bool Line_Open(Line &line, const char *spec, const LineSettings &settings);
+void Line_Close(Line &line);
+// Bytes read into buffer, 0 when none is waiting, -1 when the line is gone.
+int Line_Read(Line &line, uint8_t *buffer, size_t max);
+// Waits up to ms for input (or a connection, for tcp-listen).
+void Line_Wait(Line &line, uint32_t ms);
+// True when all bytes were taken.
+bool Line_Write(Line &line, const uint8_t *data, size_t length);
+// True once every byte written has left.
+bool Line_Drained(Line &line);
+// 1 carrier, 0 none (modem lines only; other lines always answer 1).
+int Line_Carrier(Line &line);
+// Discards input the system holds.
+void Line_Flush(Line &line);
+
+// Memory pipes (line_memory.cpp), used by Line_Open for "mem:NAME".
+bool Memory_Open(Line &line, const char *name);
+void Memory_Close(Line &line);
+int Memory_Read(Line &line, uint8_t *buffer, size_t max);
+void Memory_Wait(Line &line, uint32_t ms);
+bool Memory_Write(Line &line, const uint8_t *data, size_t length);
+void Memory_Flush(Line &line);

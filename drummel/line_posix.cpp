@@ -1,0 +1,243 @@
+// Lines on Linux: serial devices through termios in full raw mode, TCP connections.
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "line.h"
+
+namespace {
+
+constexpr int CONNECT_WAIT_MS = 5000;
+
+speed_t Speed(uint32_t baud)
+{
+    switch (baud) {
+    case 300: return B300;
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return B9600;
+    }
+}
+
+bool ConfigureDevice(int fd, const LineSettings &s)
+{
+    termios t{};
+    if (tcgetattr(fd, &t) != 0) return false;
+    // Full raw mode: no translation of CR, no software flow control unless asked for,
+    // no stripping of bit 7, no echo, no signals.
+    cfmakeraw(&t);
+    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
+    t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cflag |= s.dataBits == 5 ? CS5 : s.dataBits == 6 ? CS6 : s.dataBits == 7 ? CS7 : CS8;
+    if (s.parity == 'E') t.c_cflag |= PARENB;
+    if (s.parity == 'O') t.c_cflag |= PARENB | PARODD;
+    if (s.stopBits == 2) t.c_cflag |= CSTOPB;
+    if (s.flow == 1) t.c_cflag |= CRTSCTS;
+    if (s.flow == 2) t.c_iflag |= IXON | IXOFF;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    cfsetispeed(&t, Speed(s.baud));
+    cfsetospeed(&t, Speed(s.baud));
+    if (tcsetattr(fd, TCSANOW, &t) != 0) return false;
+    tcflush(fd, TCIOFLUSH);
+    return true;
+}
+
+int OpenDevice(const std::string &path, const LineSettings &s)
+{
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    if (!ConfigureDevice(fd, s)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int ConnectTcp(const std::string &host, const std::string &port)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    if (getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0) return -1;
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    int rc = fd < 0 ? -1 : connect(fd, found->ai_addr, found->ai_addrlen);
+    freeaddrinfo(found);
+    if (fd < 0) return -1;
+    if (rc != 0 && errno == EINPROGRESS) {
+        pollfd p{fd, POLLOUT, 0};
+        int error = 0;
+        socklen_t len = sizeof error;
+        if (poll(&p, 1, CONNECT_WAIT_MS) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0) {
+            rc = 0;
+        }
+    }
+    if (rc != 0) {
+        close(fd);
+        return -1;
+    }
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    return fd;
+}
+
+int ListenTcp(const std::string &port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return -1;
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(atoi(port.c_str())));
+    if (bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || listen(fd, 1) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// tcp-listen: takes the other end's connection once it has come.
+void AcceptIfWaiting(Line &line)
+{
+    if (line.kind != LineKind::TcpListen || line.handle >= 0) return;
+    int fd = accept4(static_cast<int>(line.listenHandle), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) return;
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    line.handle = fd;
+}
+
+}  // namespace
+
+bool Line_Open(Line &line, const char *spec, const LineSettings &settings)
+{
+    std::string text = spec;
+    line.modem = false;
+    size_t comma = text.rfind(",modem");
+    if (comma != std::string::npos && comma + 6 == text.size()) {
+        line.modem = true;
+        text.resize(comma);
+    }
+    if (text.compare(0, 4, "mem:") == 0) {
+        line.kind = LineKind::Memory;
+        return Memory_Open(line, text.c_str() + 4);
+    }
+    if (text.compare(0, 11, "tcp-listen:") == 0) {
+        line.kind = LineKind::TcpListen;
+        line.listenHandle = ListenTcp(text.substr(11));
+        line.handle = -1;
+        return line.listenHandle >= 0;
+    }
+    if (text.compare(0, 4, "tcp:") == 0) {
+        size_t colon = text.rfind(':');
+        line.kind = LineKind::Tcp;
+        line.handle = colon > 4 ? ConnectTcp(text.substr(4, colon - 4), text.substr(colon + 1)) : -1;
+        return line.handle >= 0;
+    }
+    line.kind = LineKind::Device;
+    line.handle = OpenDevice(text, settings);
+    return line.handle >= 0;
+}
+
+void Line_Close(Line &line)
+{
+    if (line.kind == LineKind::Memory) Memory_Close(line);
+    if (line.handle >= 0) close(static_cast<int>(line.handle));
+    if (line.listenHandle >= 0) close(static_cast<int>(line.listenHandle));
+    line = Line{};
+}
+
+int Line_Read(Line &line, uint8_t *buffer, size_t max)
+{
+    if (line.kind == LineKind::Memory) return Memory_Read(line, buffer, max);
+    AcceptIfWaiting(line);
+    if (line.handle < 0) return 0;
+    ssize_t n = read(static_cast<int>(line.handle), buffer, max);
+    if (n > 0) return static_cast<int>(n);
+    if (n == 0 && line.kind != LineKind::Device) return -1;  // the other end has gone
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return -1;
+    return 0;
+}
+
+void Line_Wait(Line &line, uint32_t ms)
+{
+    if (line.kind == LineKind::Memory) {
+        Memory_Wait(line, ms);
+        return;
+    }
+    AcceptIfWaiting(line);
+    intptr_t fd = line.handle >= 0 ? line.handle : line.listenHandle;
+    if (fd < 0) {
+        usleep(ms * 1000);
+        return;
+    }
+    pollfd p{static_cast<int>(fd), POLLIN, 0};
+    poll(&p, 1, static_cast<int>(ms));
+}
+
+bool Line_Write(Line &line, const uint8_t *data, size_t length)
+{
+    if (line.kind == LineKind::Memory) return Memory_Write(line, data, length);
+    AcceptIfWaiting(line);
+    if (line.handle < 0) return false;
+    int fd = static_cast<int>(line.handle);
+    size_t sent = 0;
+    while (sent < length) {
+        ssize_t n = line.kind == LineKind::Device ? write(fd, data + sent, length - sent)
+                                                  : send(fd, data + sent, length - sent, MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return false;
+        pollfd p{fd, POLLOUT, 0};
+        if (poll(&p, 1, 1000) <= 0) return false;
+    }
+    return true;
+}
+
+bool Line_Drained(Line &line)
+{
+    if (line.kind != LineKind::Device) return true;
+    int pending = 0;
+    if (ioctl(static_cast<int>(line.handle), TIOCOUTQ, &pending) != 0) return true;
+    return pending == 0;
+}
+
+int Line_Carrier(Line &line)
+{
+    if (!line.modem || line.kind != LineKind::Device) return 1;
+    int status = 0;
+    if (ioctl(static_cast<int>(line.handle), TIOCMGET, &status) != 0) return 1;  // no modem lines: direct
+    return (status & TIOCM_CAR) ? 1 : 0;
+}
+
+void Line_Flush(Line &line)
+{
+    if (line.kind == LineKind::Memory) {
+        Memory_Flush(line);
+        return;
+    }
+    if (line.kind == LineKind::Device && line.handle >= 0) tcflush(static_cast<int>(line.handle), TCIFLUSH);
+}

@@ -1,0 +1,243 @@
+// Lines on Windows: COM ports through the Win32 communications API, TCP connections
+// through WinSock.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "line.h"
+
+namespace {
+
+constexpr int CONNECT_WAIT_MS = 5000;
+
+HANDLE Device(const Line &line) { return reinterpret_cast<HANDLE>(line.handle); }
+SOCKET Socket(intptr_t h) { return static_cast<SOCKET>(h); }
+
+void StartSockets()
+{
+    static bool started = false;
+    if (started) return;
+    WSADATA data;
+    started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}
+
+bool OpenDevice(Line &line, const std::string &name, const LineSettings &s)
+{
+    std::string path = name.compare(0, 4, "\\\\.\\") == 0 ? name : "\\\\.\\" + name;
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    GetCommState(h, &dcb);
+    dcb.BaudRate = s.baud;
+    dcb.fBinary = TRUE;
+    dcb.ByteSize = static_cast<BYTE>(s.dataBits);
+    dcb.Parity = s.parity == 'E' ? EVENPARITY : s.parity == 'O' ? ODDPARITY : NOPARITY;
+    dcb.fParity = dcb.Parity != NOPARITY;
+    dcb.StopBits = s.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+    dcb.fOutxCtsFlow = s.flow == 1;
+    dcb.fRtsControl = s.flow == 1 ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
+    dcb.fOutX = dcb.fInX = s.flow == 2;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fNull = FALSE;
+    dcb.fAbortOnError = FALSE;
+    COMMTIMEOUTS t{};
+    t.ReadIntervalTimeout = MAXDWORD;  // reads return at once with what is there
+    if (!SetCommState(h, &dcb) || !SetCommTimeouts(h, &t)) {
+        CloseHandle(h);
+        return false;
+    }
+    PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR);
+    line.handle = reinterpret_cast<intptr_t>(h);
+    return true;
+}
+
+SOCKET ConnectTcp(const std::string &host, const std::string &port)
+{
+    StartSockets();
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    if (getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0) return INVALID_SOCKET;
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    int rc = s == INVALID_SOCKET ? -1 : connect(s, found->ai_addr, static_cast<int>(found->ai_addrlen));
+    freeaddrinfo(found);
+    if (rc != 0) {
+        if (s != INVALID_SOCKET) closesocket(s);
+        return INVALID_SOCKET;
+    }
+    u_long on = 1;
+    ioctlsocket(s, FIONBIO, &on);
+    BOOL nodelay = TRUE;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&nodelay), sizeof nodelay);
+    return s;
+}
+
+SOCKET ListenTcp(const std::string &port)
+{
+    StartSockets();
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return s;
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<u_short>(atoi(port.c_str())));
+    u_long on = 1;
+    if (bind(s, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || listen(s, 1) != 0 || ioctlsocket(s, FIONBIO, &on) != 0) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
+void AcceptIfWaiting(Line &line)
+{
+    if (line.kind != LineKind::TcpListen || line.handle != -1) return;
+    SOCKET s = accept(Socket(line.listenHandle), nullptr, nullptr);
+    if (s == INVALID_SOCKET) return;
+    u_long on = 1;
+    ioctlsocket(s, FIONBIO, &on);
+    line.handle = static_cast<intptr_t>(s);
+}
+
+bool WaitSocket(intptr_t h, bool write, uint32_t ms)
+{
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(Socket(h), &set);
+    timeval tv{static_cast<long>(ms / 1000), static_cast<long>(ms % 1000) * 1000};
+    int n = write ? select(0, nullptr, &set, nullptr, &tv) : select(0, &set, nullptr, nullptr, &tv);
+    return n > 0;
+}
+
+}  // namespace
+
+bool Line_Open(Line &line, const char *spec, const LineSettings &settings)
+{
+    std::string text = spec;
+    line.modem = false;
+    size_t comma = text.rfind(",modem");
+    if (comma != std::string::npos && comma + 6 == text.size()) {
+        line.modem = true;
+        text.resize(comma);
+    }
+    if (text.compare(0, 4, "mem:") == 0) {
+        line.kind = LineKind::Memory;
+        return Memory_Open(line, text.c_str() + 4);
+    }
+    if (text.compare(0, 11, "tcp-listen:") == 0) {
+        line.kind = LineKind::TcpListen;
+        SOCKET s = ListenTcp(text.substr(11));
+        line.listenHandle = s == INVALID_SOCKET ? -1 : static_cast<intptr_t>(s);
+        line.handle = -1;
+        return line.listenHandle != -1;
+    }
+    if (text.compare(0, 4, "tcp:") == 0) {
+        size_t colon = text.rfind(':');
+        line.kind = LineKind::Tcp;
+        SOCKET s = colon > 4 ? ConnectTcp(text.substr(4, colon - 4), text.substr(colon + 1)) : INVALID_SOCKET;
+        line.handle = s == INVALID_SOCKET ? -1 : static_cast<intptr_t>(s);
+        return line.handle != -1;
+    }
+    line.kind = LineKind::Device;
+    return OpenDevice(line, text, settings);
+}
+
+void Line_Close(Line &line)
+{
+    if (line.kind == LineKind::Memory) Memory_Close(line);
+    if (line.kind == LineKind::Device && line.handle != -1) CloseHandle(Device(line));
+    if ((line.kind == LineKind::Tcp || line.kind == LineKind::TcpListen) && line.handle != -1) {
+        closesocket(Socket(line.handle));
+    }
+    if (line.listenHandle != -1) closesocket(Socket(line.listenHandle));
+    line = Line{};
+}
+
+int Line_Read(Line &line, uint8_t *buffer, size_t max)
+{
+    if (line.kind == LineKind::Memory) return Memory_Read(line, buffer, max);
+    AcceptIfWaiting(line);
+    if (line.handle == -1) return 0;
+    if (line.kind == LineKind::Device) {
+        DWORD got = 0;
+        if (!ReadFile(Device(line), buffer, static_cast<DWORD>(max), &got, nullptr)) return -1;
+        return static_cast<int>(got);
+    }
+    int n = recv(Socket(line.handle), reinterpret_cast<char *>(buffer), static_cast<int>(max), 0);
+    if (n > 0) return n;
+    if (n == 0) return -1;
+    return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
+}
+
+void Line_Wait(Line &line, uint32_t ms)
+{
+    if (line.kind == LineKind::Memory) {
+        Memory_Wait(line, ms);
+        return;
+    }
+    AcceptIfWaiting(line);
+    if (line.kind == LineKind::Device || line.handle == -1) {
+        if (line.kind == LineKind::TcpListen && line.listenHandle != -1) {
+            WaitSocket(line.listenHandle, false, ms);
+            return;
+        }
+        COMSTAT stat{};
+        DWORD errors = 0;
+        if (line.kind == LineKind::Device && ClearCommError(Device(line), &errors, &stat) && stat.cbInQue > 0) return;
+        Sleep(ms);
+        return;
+    }
+    WaitSocket(line.handle, false, ms);
+}
+
+bool Line_Write(Line &line, const uint8_t *data, size_t length)
+{
+    if (line.kind == LineKind::Memory) return Memory_Write(line, data, length);
+    AcceptIfWaiting(line);
+    if (line.handle == -1) return false;
+    if (line.kind == LineKind::Device) {
+        DWORD written = 0;
+        return WriteFile(Device(line), data, static_cast<DWORD>(length), &written, nullptr) && written == length;
+    }
+    size_t sent = 0;
+    while (sent < length) {
+        int n = send(Socket(line.handle), reinterpret_cast<const char *>(data + sent), static_cast<int>(length - sent), 0);
+        if (n > 0) {
+            sent += static_cast<size_t>(n);
+            continue;
+        }
+        if (WSAGetLastError() != WSAEWOULDBLOCK || !WaitSocket(line.handle, true, 1000)) return false;
+    }
+    return true;
+}
+
+bool Line_Drained(Line &line)
+{
+    if (line.kind != LineKind::Device) return true;
+    COMSTAT stat{};
+    DWORD errors = 0;
+    if (!ClearCommError(Device(line), &errors, &stat)) return true;
+    return stat.cbOutQue == 0;
+}
+
+int Line_Carrier(Line &line)
+{
+    if (!line.modem || line.kind != LineKind::Device) return 1;
+    DWORD status = 0;
+    if (!GetCommModemStatus(Device(line), &status)) return 1;
+    return (status & MS_RLSD_ON) ? 1 : 0;
+}
+
+void Line_Flush(Line &line)
+{
+    if (line.kind == LineKind::Memory) {
+        Memory_Flush(line);
+        return;
+    }
+    if (line.kind == LineKind::Device && line.handle != -1) PurgeComm(Device(line), PURGE_RXCLEAR);
+}
