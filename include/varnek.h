@@ -323,6 +323,13 @@ VK_EXPORT short VKAPI PCTCP_GetIpConfig(char *address, char *hostName);
  * writes each in turn to address, leaving the last, and returns gethostname's 0 or -1. */
 VK_EXPORT short VKAPI PCTCP_IpConfig(char *address, char *hostName, uint16_t mode);
 
+/* Sets the record limit of a serial port's session blocks from a record size code:
+ * 8738 (0x2222) 520 bytes, 8739 1040, 8740 2080; every block then carries fewer payload
+ * bytes than the limit.  0, or 2 for another code (the limit stays) or a port outside
+ * 1 to 500.  A passive open on a port outside peer-to-peer mode needs it first; an
+ * active open sets the limit anew (to 2080). */
+VK_EXPORT short VKAPI LINKAPI_NuRecSize(short port, uint16_t code);
+
 /* ------------------------------------------------------------ serial link frames
  *
  * A frame is 0x12, a header byte, the data, the CRC-16/ARC of header and data (low

@@ -7,6 +7,7 @@
 namespace {
 
 VK_DISPFUNC displayFunc = nullptr;
+SessionDebugSink debugSink = nullptr;
 std::array<const char *, VK_TEXT_COUNT> messageTable{};
 
 constexpr size_t LINE_MAX_CHARS = 80;
@@ -41,6 +42,8 @@ const char *Session_Text(int index)
 }
 
 void Session_ForgetDisplay() { displayFunc = nullptr; }
+
+void Session_SetDebugSink(SessionDebugSink sink) { debugSink = sink; }
 
 void Session_Fail(int16_t id, const char *text)
 {
@@ -80,8 +83,12 @@ void Session_NewMessage(uint16_t index, const char *text)
     if (index < VK_TEXT_COUNT) messageTable[index] = text;
 }
 
-// The debug hooks accept their arguments and show nothing.
-void Session_DebugMsg(short, const char *) {}
+// The debug hooks accept their arguments and show nothing (a program of this project
+// may watch Session_DebugMsg through Session_SetDebugSink).
+void Session_DebugMsg(short id, const char *text)
+{
+    if (debugSink != nullptr) debugSink(id, text);
+}
 void Session_DebugErr(short, const char *) {}
 void Session_BugDebugMsg(short, const char *) {}
 

@@ -129,6 +129,11 @@ void Session_PauseSeconds(int seconds);
 // Forgets any frame or host read left unfinished by a time-out (a new transport).
 void Session_ForgetPartial(SessionRecord *rec);
 
+// Receives what Session_DebugMsg is given (session progress, the centre log-in's
+// reports, compression diagnostics); for tests and this project's programs, not hosts.
+using SessionDebugSink = void (*)(short id, const char *text);
+void Session_SetDebugSink(SessionDebugSink sink);
+
 // Forgets the display function (Session_Reset).
 void Session_ForgetDisplay();
 

@@ -75,11 +75,11 @@ Bytes LinkPeer::Frame(uint8_t header, const Bytes &data)
     return out;
 }
 
-std::vector<Bytes> LinkPeer::Frames(uint32_t timeoutMs)
+std::vector<Bytes> LinkPeer::Frames(uint32_t timeoutMs, size_t most)
 {
     std::vector<Bytes> frames;
     Bytes current;
-    for (;;) {
+    while (frames.size() < most) {
         Bytes b = tcp_.Receive(1, timeoutMs);
         if (b.empty()) break;
         if (current.empty() && b[0] != 0x12) continue;

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,8 +27,9 @@ public:
     // One frame as the link encodes it.
     static Bytes Frame(uint8_t header, const Bytes &data = Bytes());
     void Send(const Bytes &bytes) { tcp_.Send(bytes); }
-    // Raw frames received within timeoutMs (each from 0x12 to 0x0D).
-    std::vector<Bytes> Frames(uint32_t timeoutMs = 300);
+    // Raw frames received (each from 0x12 to 0x0D) until none comes for timeoutMs, or
+    // until `most` have come.
+    std::vector<Bytes> Frames(uint32_t timeoutMs = 300, size_t most = SIZE_MAX);
 
 private:
     TcpPeer tcp_;
