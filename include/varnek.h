@@ -412,6 +412,16 @@ VK_EXPORT short VKAPI LINK_Init(short port);
 VK_EXPORT short VKAPI LINK_GetDiag(short port, char *out);
 /* printf-style line, cut at 502 characters, on the component's general debug channel 1. */
 VK_EXPORT short VKAPI LINK_Diag(const char *format, ...);
+/* Reads, once per process, which ports record and which replay their received frames:
+ * LINKSCRIPT.INI in the current directory, entries "port = N mode = WRITE|READ" (any
+ * case; other words and ports outside 1-500 change nothing).  Script files are
+ * LINKSCRIPT.NN in C:\YOLM\SCRIPT on Windows, $HOME/YOLM/SCRIPT elsewhere, or the
+ * directory VARNEK_SCRIPT_DIR names; the directory is created where missing.  A
+ * recording appends to the file; a replay delivers its frames in place of the line and
+ * starts again from the first after its end.  Records that cannot be used (a frame
+ * longer than 4160 bytes, a pause whose length is not 4, an unknown type) are skipped.
+ * 1 when it had already run, -1 without LINKSCRIPT.INI, 0 otherwise. */
+VK_EXPORT short VKAPI LINK_ScriptInit(void);
 /* 1 when the port replays a script, else 0. */
 VK_EXPORT short VKAPI LINK_IsScriptRead(short port);
 

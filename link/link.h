@@ -61,3 +61,5 @@ void LINK_Trace(short port, const char *format, ...);
 short SCRIPT_Write(short port, const uint8_t *frame, uint16_t n);
 short SCRIPT_Read(short port, uint8_t *buffer, uint16_t *length);
 bool SCRIPT_Recording(short port);
+// Sleeps value tenths of a second for 0, 1 and 2, and 200 ms for any larger value.
+void SCRIPT_Pause(uint32_t value);

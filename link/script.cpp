@@ -1,14 +1,181 @@
-// Recording and replaying received frames.  So far no port is in either mode.
+// Recording every raw frame a port receives into a script file, and replaying such a
+// file in place of the line.  Which ports do which is read once from LINKSCRIPT.INI.
+//
+// A script file is a sequence of records: a type byte (1 pause, 2 frame), a 32-bit
+// length L (least significant byte first), then L bytes: the raw frame as it came off
+// the line (L = 0: a wait that ended without a frame), or a pause in tenths of a second.
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
 #include "link/link.h"
+#include "platform/platform.h"
 
-short SCRIPT_Write(short, const uint8_t *, uint16_t) { return 0; }
+namespace {
 
-short SCRIPT_Read(short, uint8_t *, uint16_t *length)
+enum class ScriptMode : uint16_t { Off = 0, Record = 1, Replay = 2 };
+
+constexpr uint8_t RECORD_PAUSE = 1;
+constexpr uint8_t RECORD_FRAME = 2;
+constexpr int SETTINGS_ENTRIES = 500;
+constexpr uint32_t REPLAY_PAUSE = 500;  // after each frame replayed: 200 ms
+
+std::array<ScriptMode, LINK_PORT_LAST + 1> modes{};
+std::array<long, LINK_PORT_LAST + 1> positions{};
+bool initialised = false;
+
+std::string ScriptDirectory()
 {
-    *length = 0;
+    const char *chosen = Platform_GetEnv("VARNEK_SCRIPT_DIR");
+    if (chosen != nullptr && *chosen != '\0') return chosen;
+#if defined(_WIN32)
+    return "C:\\YOLM\\SCRIPT";
+#else
+    const char *home = Platform_GetEnv("HOME");
+    return std::string(home != nullptr ? home : ".") + "/YOLM/SCRIPT";
+#endif
+}
+
+std::string ScriptFile(short port)
+{
+    char name[32];
+    snprintf(name, sizeof name, "LINKSCRIPT.%2.2d", port);
+    return ScriptDirectory() + PLATFORM_SEPARATOR + name;
+}
+
+ScriptMode ModeOf(short port)
+{
+    return port >= LINK_PORT_FIRST && port <= LINK_PORT_LAST ? modes[port] : ScriptMode::Off;
+}
+
+void PutLittleEndian(uint8_t *p, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i, v >>= 8) p[i] = static_cast<uint8_t>(v);
+}
+
+uint32_t GetLittleEndian(const uint8_t *p)
+{
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+}
+
+void ReadSettings(FILE *f)
+{
+    for (int entry = 0; entry < SETTINGS_ENTRIES; ++entry) {
+        short port = 0;
+        char word[128] = {};
+        if (fscanf(f, " port = %hd mode = %127s ", &port, word) != 2) return;
+        for (char *c = word; *c != '\0'; ++c) *c = static_cast<char>(toupper(static_cast<unsigned char>(*c)));
+        if (port < LINK_PORT_FIRST || port > LINK_PORT_LAST) continue;  // no such port: ignored
+        if (strcmp(word, "READ") == 0) modes[port] = ScriptMode::Replay;
+        if (strcmp(word, "WRITE") == 0) modes[port] = ScriptMode::Record;
+    }
+}
+
+// Ends a replay pass: the next read starts at the first record again.
+short EndOfScript(short port, FILE *f, const char *trace)
+{
+    LINK_Trace(port, "%s", trace);
+    fclose(f);
+    positions[port] = 0;
     return 0;
 }
 
-bool SCRIPT_Recording(short) { return false; }
+}  // namespace
 
-extern "C" short LINK_IsScriptRead(short) { return 0; }
+void SCRIPT_Pause(uint32_t value) { Platform_SleepMs(value <= 2 ? value * 100 : 200); }
+
+bool SCRIPT_Recording(short port) { return ModeOf(port) == ScriptMode::Record; }
+
+short SCRIPT_Write(short port, const uint8_t *frame, uint16_t n)
+{
+    if (ModeOf(port) != ScriptMode::Record) return 0;
+    FILE *f = fopen(ScriptFile(port).c_str(), "ab");
+    if (f == nullptr) {
+        LINK_Trace(port, "SCRIPT WRITE: Can't open");
+        return 0;
+    }
+    uint8_t head[5] = {RECORD_FRAME};
+    PutLittleEndian(head + 1, n);
+    bool ok = fwrite(head, 1, 1, f) == 1 && fwrite(head + 1, 1, 4, f) == 4;
+    if (ok && n > 0) ok = fwrite(frame, 1, n, f) == n;
+    fclose(f);
+    if (!ok) {
+        LINK_Trace(port, "SCRIPT WRITE: Can't write");
+        return 0;
+    }
+    return 1;
+}
+
+short SCRIPT_Read(short port, uint8_t *buffer, uint16_t *length)
+{
+    *length = 0;
+    if (ModeOf(port) != ScriptMode::Replay) return 0;
+    FILE *f = fopen(ScriptFile(port).c_str(), "rb");
+    if (f == nullptr) {
+        LINK_Trace(port, "SCRIPT READ : File not found");
+        return 0;
+    }
+    if (fseek(f, positions[port], SEEK_SET) != 0) return EndOfScript(port, f, "SCRIPT READ : Seek End Of File (seek)");
+    for (;;) {
+        uint8_t head[5];
+        if (fread(head, 1, 1, f) != 1 || fread(head + 1, 1, 4, f) != 4) {
+            return EndOfScript(port, f, "SCRIPT READ : Read End Of File (read)");
+        }
+        uint32_t size = GetLittleEndian(head + 1);
+        if (head[0] == RECORD_FRAME && size <= LINK_BUFFER_SIZE) {
+            if (size > 0 && fread(buffer, 1, size, f) != size) {
+                return EndOfScript(port, f, "SCRIPT READ : Read End Of File (read)");
+            }
+            *length = static_cast<uint16_t>(size);
+            SCRIPT_Pause(REPLAY_PAUSE);
+            positions[port] = ftell(f);
+            fclose(f);
+            return 1;
+        }
+        if (head[0] == RECORD_PAUSE && size == 4) {
+            uint8_t value[4];
+            if (fread(value, 1, 4, f) != 4) return EndOfScript(port, f, "SCRIPT READ : Read End Of File (read)");
+            SCRIPT_Pause(GetLittleEndian(value));
+            continue;
+        }
+        // Another type, a pause of another size, or a frame longer than the receive
+        // buffer: skipped.  A frame skipped so counts as a wait that ended empty.
+        long next = ftell(f) + static_cast<long>(size);
+        if (fseek(f, next, SEEK_SET) != 0) return EndOfScript(port, f, "SCRIPT READ : Seek End Of File (seek)");
+        if (head[0] == RECORD_FRAME) {
+            positions[port] = next;
+            fclose(f);
+            return 1;
+        }
+    }
+}
+
+extern "C" {
+
+short LINK_ScriptInit(void)
+{
+    if (initialised) return 1;
+#if defined(_WIN32)
+    if (Platform_GetEnv("VARNEK_SCRIPT_DIR") == nullptr) {
+        Platform_MakeDirectories("C:\\YOLM");
+        Platform_MakeDirectories("C:\\YOLM\\SCRIPT");
+    }
+#endif
+    Platform_MakeDirectories(ScriptDirectory().c_str());
+    initialised = true;
+    modes.fill(ScriptMode::Off);
+    positions.fill(0);
+    if (!Platform_Exists("LINKSCRIPT.INI")) return -1;
+    FILE *f = fopen("LINKSCRIPT.INI", "r");
+    if (f == nullptr) return 0;
+    ReadSettings(f);
+    fclose(f);
+    return 0;
+}
+
+short LINK_IsScriptRead(short port) { return ModeOf(port) == ScriptMode::Replay ? 1 : 0; }
+
+}  // extern "C"

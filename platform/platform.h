@@ -35,6 +35,18 @@ void *Platform_LoadLibrary(const char *name);
 // A function the library exports, or null.
 void *Platform_FindSymbol(void *library, const char *name);
 
+// Creates a directory and the ones above it that are missing; failures are ignored.
+void Platform_MakeDirectories(const char *path);
+// True when a file or directory of that name exists.
+bool Platform_Exists(const char *path);
+// The directory separator of the system.
+constexpr char PLATFORM_SEPARATOR =
+#if defined(_WIN32)
+    '\\';
+#else
+    '/';
+#endif
+
 // A lock: a critical section on Windows, a mutex elsewhere.
 struct PlatformLock {
     alignas(16) unsigned char opaque[64];

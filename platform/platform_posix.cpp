@@ -2,6 +2,9 @@
 #include "platform/platform.h"
 
 #include <dlfcn.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <pthread.h>
 #include <cstdio>
 #include <cstdlib>
@@ -38,3 +41,13 @@ void Platform_LockDelete(PlatformLock *lock) { pthread_mutex_destroy(Mutex(lock)
 void *Platform_LoadLibrary(const char *name) { return dlopen(name, RTLD_NOW | RTLD_LOCAL); }
 
 void *Platform_FindSymbol(void *library, const char *name) { return dlsym(library, name); }
+
+void Platform_MakeDirectories(const char *path)
+{
+    std::string p = path;
+    for (size_t at = 1; at <= p.size(); ++at) {
+        if (at == p.size() || p[at] == '/') mkdir(p.substr(0, at).c_str(), 0755);
+    }
+}
+
+bool Platform_Exists(const char *path) { return access(path, F_OK) == 0; }

@@ -3,6 +3,9 @@
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+#include <direct.h>
+#include <io.h>
+#include <string>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -40,3 +43,16 @@ void *Platform_FindSymbol(void *library, const char *name)
 {
     return reinterpret_cast<void *>(GetProcAddress(reinterpret_cast<HMODULE>(library), name));
 }
+
+void Platform_MakeDirectories(const char *path)
+{
+    std::string p = path;
+    for (size_t at = 1; at <= p.size(); ++at) {
+        if (at == p.size() || p[at] == '\\' || p[at] == '/') {
+            std::string part = p.substr(0, at);
+            if (part.size() > 2 || part.back() != ':') _mkdir(part.c_str());
+        }
+    }
+}
+
+bool Platform_Exists(const char *path) { return _access(path, 0) == 0; }
