@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "demo.h"
+#include "serial.h"
 #include "station.h"
 #include "zip/zip.h"
 
@@ -19,17 +20,27 @@ const char *USAGE =
     "\n"
     "commands:\n"
     "  listen ADDRESS:PORT   wait for callers and answer their messages\n"
+    "  listen --serial N     the same on serial port N\n"
     "  call ADDRESS:PORT     call a station, send messages, print the answers, close\n"
-    "  demo                  a scripted conversation between two stations on loopback\n"
+    "  call --serial N       the same on serial port N (--p2p: without a centre log-in)\n"
+    "  centre --serial N     a centre: greets, checks the log-in record, then listens\n"
+    "  script dump FILE      every record of a link script file, one line each\n"
+    "  demo                  scripted conversations between two stations, over TCP and\n"
+    "                        over a serial line with the link protocol\n"
     "\n"
     "'varnek COMMAND --help' tells more.  Exit codes: 0 done, 1 usage, 2 the session did\n"
     "not open, 3 the session failed or was aborted, 4 a file could not be read or written.\n";
 
 const char *LISTEN_HELP =
     "usage: varnek listen ADDRESS:PORT [OPTIONS]\n"
+    "       varnek listen --serial N [--line SPEC] [OPTIONS]\n"
+    "       varnek centre --serial N [--line SPEC] [OPTIONS]\n"
     "\n"
-    "Waits on ADDRESS:PORT (e.g. 0.0.0.0:5005) for callers and prints every message\n"
-    "received.  Each message is answered with a short acknowledgement, unless:\n"
+    "Waits on ADDRESS:PORT (e.g. 0.0.0.0:5005), or on serial port N, for callers and\n"
+    "prints every message received.  A centre first sends its greeting, checks the\n"
+    "caller's log-in record and answers it.  The serial port's line is DRUMMEL_PORT<N>,\n"
+    "or SPEC (/dev/ttyUSB0, tcp:HOST:PORT, tcp-listen:PORT ...).\n"
+    "Each message is answered with a short acknowledgement, unless:\n"
     "  --echo              answer with the message itself\n"
     "  --reply FILE        answer with the contents of FILE\n"
     "  --save DIR          also store each message as DIR/message-N.bin\n"
@@ -44,9 +55,11 @@ const char *LISTEN_HELP =
 
 const char *CALL_HELP =
     "usage: varnek call ADDRESS:PORT [OPTIONS]\n"
+    "       varnek call --serial N [--line SPEC] [--p2p] [--service S] [OPTIONS]\n"
     "\n"
-    "Calls the station at ADDRESS:PORT (e.g. 127.0.0.1:5005), sends each message given,\n"
-    "prints each answer, and closes the session.\n"
+    "Calls the station at ADDRESS:PORT (e.g. 127.0.0.1:5005), or over serial port N\n"
+    "(logging in to a centre, naming service S, unless --p2p), sends each message\n"
+    "given, prints each answer, and closes the session.\n"
     "  --send FILE         send the contents of FILE (may be repeated)\n"
     "  --text T            send the text T (may be repeated)\n"
     "options:\n"
@@ -152,10 +165,11 @@ bool ServeOne(ListenConfig &cfg, long &saved, int &exitCode)
     return true;
 }
 
-int Listen(Args &args)
+int Listen(Args &args, bool centre, const char *program)
 {
     ListenConfig cfg;
-    std::string endpoint;
+    std::string endpoint, lineSpec;
+    short serialPort = 0;
     bool noCompress = false;
     SetName(cfg.params, "LISTENER");
     while (args.More()) {
@@ -174,31 +188,52 @@ int Listen(Args &args)
         } else if (w == "--delay") cfg.delayMs = atol(args.Next().c_str());
         else if (w == "--pieces") cfg.opt.seed = static_cast<unsigned>(atol(args.Next().c_str()));
         else if (w == "--no-compress") noCompress = true;
+        else if (w == "--serial") serialPort = static_cast<short>(atoi(args.Next().c_str()));
+        else if (w == "--line") lineSpec = args.Next();
         else if (w == "-v") cfg.opt.verbose = true;
         else if (endpoint.empty() && w[0] != '-') endpoint = w;
         else return Usage(LISTEN_HELP, EXIT_USAGE);
     }
-    if (!ParseEndpoint(endpoint, cfg.params, true)) return Usage(LISTEN_HELP, EXIT_USAGE);
+    if (serialPort > 0) {
+        snprintf(cfg.params.localAddress, sizeof cfg.params.localAddress, "%d", serialPort);
+        endpoint = "serial port " + std::to_string(serialPort);
+    } else if (centre || !ParseEndpoint(endpoint, cfg.params, true)) {
+        return Usage(LISTEN_HELP, EXIT_USAGE);
+    }
     StartLibrary(noCompress);
     InstallStatusDisplay("");
+    if (serialPort > 0) {
+        if (!OpenSerialPort(serialPort, lineSpec, program)) {
+            printf("serial port %d cannot be opened\n", serialPort);
+            return EXIT_OPEN;
+        }
+        LINKAPI_NuRecSize(serialPort, 8740);
+    }
     printf("listening on %s\n", endpoint.c_str());
     fflush(stdout);
     int exitCode = EXIT_OK;
     long saved = 0;
     for (long served = 0; cfg.count < 0 || served < cfg.count; ++served) {
+        if (centre && !CentreLogIn(serialPort)) {
+            exitCode = EXIT_OPEN;
+            break;
+        }
         if (!ServeOne(cfg, saved, exitCode)) break;
     }
+    if (serialPort > 0) LINK_Close(serialPort);
     PCTCP_Close();
     return exitCode;
 }
 
-int Call(Args &args)
+int Call(Args &args, const char *program)
 {
     SessionOpenParams params{};
     StationOptions opt;
     std::vector<Bytes> messages;
-    std::string endpoint, abortText, saveDir;
-    bool noCompress = false, nbm = false, abort = false;
+    std::string endpoint, abortText, saveDir, lineSpec;
+    short serialPort = 0;
+    uint16_t service = 5005;
+    bool noCompress = false, nbm = false, abort = false, p2p = false;
     long timeoutMs = 60000;
     SetName(params, "CALLER");
     SetField(params.remoteName, "LISTENER");
@@ -221,18 +256,33 @@ int Call(Args &args)
         else if (w == "--timeout") timeoutMs = atol(args.Next().c_str());
         else if (w == "--pieces") opt.seed = static_cast<unsigned>(atol(args.Next().c_str()));
         else if (w == "--save") saveDir = args.Next();
+        else if (w == "--serial") serialPort = static_cast<short>(atoi(args.Next().c_str()));
+        else if (w == "--line") lineSpec = args.Next();
+        else if (w == "--p2p") p2p = true;
+        else if (w == "--service") service = static_cast<uint16_t>(atoi(args.Next().c_str()));
         else if (w == "-v") opt.verbose = true;
         else if (endpoint.empty() && w[0] != '-') endpoint = w;
         else return Usage(CALL_HELP, EXIT_USAGE);
     }
-    if (!ParseEndpoint(endpoint, params, false)) return Usage(CALL_HELP, EXIT_USAGE);
+    if (serialPort > 0) {
+        snprintf(params.remoteAddress, sizeof params.remoteAddress, "%d", serialPort);
+        params.service = service;
+        endpoint = "serial port " + std::to_string(serialPort);
+    } else if (!ParseEndpoint(endpoint, params, false)) {
+        return Usage(CALL_HELP, EXIT_USAGE);
+    }
     StartLibrary(noCompress);
     InstallStatusDisplay("");
+    if (serialPort > 0 && !OpenSerialPort(serialPort, lineSpec, program)) {
+        printf("serial port %d cannot be opened\n", serialPort);
+        return EXIT_OPEN;
+    }
     SESSION_SetTimeout(static_cast<uint32_t>(timeoutMs));
     short id = -1;
     Session_Create(&id);
     SessionPeerInfo peer{};
-    short rc = nbm ? Session_OpenNbm(id, &params, &peer) : Session_Open(id, &params, &peer);
+    short rc = p2p ? Session_OpenP2P(id, &params, &peer)
+                   : (nbm ? Session_OpenNbm(id, &params, &peer) : Session_Open(id, &params, &peer));
     Trace(opt, "Session_Open(%d) -> %d", id, rc);
     if (rc != VK_OPENED) {
         printf("call to %s failed\n", endpoint.c_str());
@@ -265,6 +315,7 @@ int Call(Args &args)
     }
     rc = SendMessage(id, Bytes(), opt, true);
     printf("session %d: closed (%d)\n", id, rc);
+    if (serialPort > 0) LINK_Close(serialPort);
     PCTCP_Close();
     return rc == VK_DONE ? EXIT_OK : EXIT_SESSION;
 }
@@ -277,8 +328,15 @@ int main(int argc, char **argv)
     Args args;
     for (int i = 1; i < argc; ++i) args.words.emplace_back(argv[i]);
     std::string command = args.Next();
-    if (command == "listen") return Listen(args);
-    if (command == "call") return Call(args);
+    if (command == "listen") return Listen(args, false, argv[0]);
+    if (command == "centre") return Listen(args, true, argv[0]);
+    if (command == "call") return Call(args, argv[0]);
+    if (command == "script") {
+        std::string what = args.Next();
+        if (what == "dump" && args.More()) return DumpScript(args.Next());
+        fputs("usage: varnek script dump FILE\n", what == "--help" ? stdout : stderr);
+        return what == "--help" ? EXIT_OK : EXIT_USAGE;
+    }
     if (command == "demo") return Demo(args.More() && IsHelp(args.Next()));
     if (command.empty() || IsHelp(command)) return Usage(USAGE, command.empty() ? EXIT_USAGE : EXIT_OK);
     fprintf(stderr, "varnek: unknown command '%s'\n", command.c_str());

@@ -1,0 +1,132 @@
+#include "serial.h"
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+namespace {
+
+const uint8_t LOGIN_DIGITS_A[] = "61294";
+const char *const LOGIN_DIGITS_B = "9081726354453627";
+
+void SetEnvironment(const std::string &name, const std::string &value)
+{
+#ifdef _WIN32
+    _putenv_s(name.c_str(), value.c_str());
+#else
+    setenv(name.c_str(), value.c_str(), 1);
+#endif
+}
+
+// The component lives beside the program unless VARNEK_DRUMMEL names one.
+void FindComponent(const char *program)
+{
+    if (getenv("VARNEK_DRUMMEL") != nullptr) return;
+    std::string dir = program;
+    size_t slash = dir.find_last_of("/\\");
+    dir = slash == std::string::npos ? "." : dir.substr(0, slash);
+#ifdef _WIN32
+    std::string file = dir + "\\DRUMMEL.dll";
+#else
+    std::string file = dir + "/libdrummel.so";
+#endif
+    if (std::ifstream(file).good()) SetEnvironment("VARNEK_DRUMMEL", file);
+}
+
+std::string Flags(uint8_t f)
+{
+    static const char *names[] = {"OPEN", "END", "HOLD", "CLOSE", "PACKED"};
+    std::string out;
+    for (int b = 0; b < 5; ++b) {
+        if (f & (0x80 >> b)) out += std::string(out.empty() ? "" : "|") + names[b];
+    }
+    return out.empty() ? "-" : out;
+}
+
+}  // namespace
+
+bool OpenSerialPort(short port, const std::string &lineSpec, const char *program)
+{
+    FindComponent(program);
+    LINK_ScriptInit();  // LINKSCRIPT.INI in the current directory may record or replay the port
+    if (!lineSpec.empty()) SetEnvironment("DRUMMEL_PORT" + std::to_string(port), lineSpec);
+    return LINK_Open(port, 96, 8, 'N', 1, 0, 1000, 0) == 1;
+}
+
+bool CentreLogIn(short port)
+{
+    uint8_t greeting[10] = {0x22, 0x24, 0x00, 0x01, 2, 0, 0, 0, 0, 0};
+    uint8_t block[4096];
+    // The line may not carry anything until the caller is there (a tcp-listen line).
+    for (int tries = 0; LINK_Send(port, greeting, sizeof greeting) != 1; ++tries) {
+        if (tries == 600) {
+            printf("centre: no caller on the line\n");
+            return false;
+        }
+        LINK_Init(port);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    short n = LINK_Receive(port, block, sizeof block);
+    if (n != 4 + 71 + 1) {
+        printf("centre: no log-in record (%d)\n", n);
+        return false;
+    }
+    const uint8_t *record = block + 4;
+    bool fixed = record[3] == 1 && record[7] == 2 && record[9] == 3 && memcmp(record + 19, LOGIN_DIGITS_A, 5) == 0 &&
+                 memcmp(record + 24, LOGIN_DIGITS_B, 16) == 0 && memcmp(record + 63, "86420975", 8) == 0;
+    unsigned requested = static_cast<unsigned>(record[10] << 8 | record[11]);
+    printf("centre: log-in record for port %u %s\n", requested, fixed ? "accepted" : "with wrong constants");
+    if (!fixed) return false;
+    return LINK_SndAck(port) == 1;
+}
+
+int DumpScript(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        fprintf(stderr, "varnek script dump: cannot read %s\n", path.c_str());
+        return EXIT_FILE;
+    }
+    std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t at = 0;
+    for (int n = 1; at + 5 <= data.size(); ++n) {
+        uint8_t type = data[at];
+        uint32_t length = data[at + 1] | data[at + 2] << 8 | data[at + 3] << 16 | static_cast<uint32_t>(data[at + 4]) << 24;
+        at += 5;
+        if (length > data.size() - at) {
+            printf("%4d  type %u, length %u: cut short\n", n, type, length);
+            break;
+        }
+        std::vector<uint8_t> raw(data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at + length));
+        at += length;
+        if (type == 1) {
+            printf("%4d  pause %u tenths\n", n, length == 4 ? raw[0] | raw[1] << 8 : 0);
+            continue;
+        }
+        if (type != 2) {
+            printf("%4d  type %u, %u bytes: skipped on replay\n", n, type, length);
+            continue;
+        }
+        if (length == 0) {
+            printf("%4d  time-out\n", n);
+            continue;
+        }
+        uint8_t out[4160];
+        uint16_t size = sizeof out, header = 0;
+        uint16_t status = LINK_Decode(out, raw.data(), static_cast<uint16_t>(raw.size()), &size, &header);
+        printf("%4d  frame %u bytes <%d:%d:%d:%d>%s", n, length, header >> 7 & 1, header >> 6 & 1, header >> 3 & 7,
+               header & 7, status == 0 ? "" : " BAD");
+        if (status == 0 && (header & 0x40) == 0) printf(" ACK");
+        if (status == 0 && size >= 4) {
+            printf(" | block code %u, #%u, %u bytes", out[0] << 8 | out[1], out[2] << 8 | out[3], size - 4u);
+            if (size > 4) printf(" | session frame [%s]", Flags(out[4]).c_str());
+        }
+        printf("\n");
+    }
+    return EXIT_OK;
+}

@@ -1,0 +1,17 @@
+// serial.h - the varnek station's serial side: opening a link port, the centre
+// simulator's log-in, and the dump of script files.
+#pragma once
+
+#include <string>
+
+#include "station.h"
+
+// Points the component at the port's line (when spec is given) and opens the port.
+bool OpenSerialPort(short port, const std::string &lineSpec, const char *program);
+
+// The centre's side of a log-in on an open port: the greeting, the 71-byte record
+// checked, the answer.  False (with a line on standard output) when it went wrong.
+bool CentreLogIn(short port);
+
+// One line per record of a script file.
+int DumpScript(const std::string &path);
