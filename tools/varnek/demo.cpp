@@ -4,14 +4,23 @@
 #include "demo.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
 
+#include "link/frame.h"
 #include "platform/net.h"
+#include "serial.h"
 #include "station.h"
+
+#ifndef _WIN32
+#include <poll.h>
+#include <pty.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -129,15 +138,12 @@ Bytes Records(int n)
     return out;
 }
 
-// The listener's side of the script.
-void ListenerScript(uint16_t port, StationOptions opt)
+// The listener's side of the script, on the address and service of params.
+void ListenerScript(SessionOpenParams params, StationOptions opt)
 {
     short id = -1;
     Session_Create(&id);
-    SessionOpenParams params{};
     SetField(params.localName, "CENTRE-DEMO");
-    SetField(params.localAddress, "127.000.000.001");
-    params.service = port;
     SessionPeerInfo peer{};
     if (Session_WaitForOpen(id, &params, &peer) != VK_DONE) return;
     printf("  listener: opened by '%.16s'\n", peer.localName);
@@ -172,9 +178,171 @@ void ReadAnswer(short id)
            word, rc2, count);
 }
 
+void SetEnvironment(const char *name, const std::string &value)
+{
+#ifdef _WIN32
+    _putenv_s(name, value.c_str());
+#else
+    setenv(name, value.c_str(), 1);
+#endif
+}
+
+// Prints each link frame of a byte stream, with the application block it carries.
+class LinkWatcher {
+public:
+    explicit LinkWatcher(const char *direction) : direction_(direction) {}
+    void Feed(const uint8_t *data, size_t n)
+    {
+        for (size_t i = 0; i < n; ++i) {
+            if (frame_.empty() && data[i] != 0x12) continue;
+            frame_.push_back(data[i]);
+            if (data[i] == 0x0D && frame_.size() > 1) Print();
+        }
+    }
+
+private:
+    void Print()
+    {
+        uint8_t out[4160];
+        uint16_t length = sizeof out, header = 0;
+        uint16_t status = LINK_Decode(out, frame_.data(), static_cast<uint16_t>(frame_.size()), &length, &header);
+        char text[64], block[64] = "";
+        LINK_FrameText(static_cast<uint8_t>(header), length, text);
+        if (status == 0 && length >= 2) {
+            uint8_t hostOrder[4] = {out[1], out[0], length >= 4 ? out[3] : uint8_t(0), length >= 4 ? out[2] : uint8_t(0)};
+            LINK_FrameDebug(block, hostOrder, static_cast<short>(length));
+        }
+        printf("    line %s %zu bytes: %s%s%s\n", direction_, frame_.size(), text, block[0] ? " | " : "", block);
+        frame_.clear();
+    }
+    const char *direction_;
+    Bytes frame_;
+};
+
+#ifndef _WIN32
+// Two pseudo-terminals joined like a null-modem cable, the link frames printed as they
+// pass: each station opens a real /dev/pts device.
+class Cable {
+public:
+    Cable()
+    {
+        char a[64] = {}, b[64] = {};
+        openpty(&masterA_, &slaveA_, a, nullptr, nullptr);
+        openpty(&masterB_, &slaveB_, b, nullptr, nullptr);
+        pathA = a;
+        pathB = b;
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~Cable()
+    {
+        stop_ = true;
+        thread_.join();
+        for (int fd : {masterA_, slaveA_, masterB_, slaveB_}) close(fd);
+    }
+    std::string pathA, pathB;
+
+private:
+    void Run()
+    {
+        LinkWatcher fromA("centre -> station"), fromB("station -> centre");
+        while (!stop_) {
+            pollfd p[2] = {{masterA_, POLLIN, 0}, {masterB_, POLLIN, 0}};
+            if (poll(p, 2, 10) <= 0) continue;
+            for (int i = 0; i < 2; ++i) {
+                if (!(p[i].revents & POLLIN)) continue;
+                uint8_t chunk[4096];
+                ssize_t n = read(p[i].fd, chunk, sizeof chunk);
+                if (n <= 0) continue;
+                (i == 0 ? fromA : fromB).Feed(chunk, static_cast<size_t>(n));
+                fflush(stdout);
+                if (write(i == 0 ? masterB_ : masterA_, chunk, static_cast<size_t>(n)) != n) return;
+            }
+        }
+    }
+    int masterA_ = -1, slaveA_ = -1, masterB_ = -1, slaveB_ = -1;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+#endif
+
+// Steps 2 to 4 of the script, the same on every line.
+void Conversation(short id, const StationOptions &opt)
+{
+    Step("2. A short message: its compressed form would be longer, so it travels plain.");
+    SendMessage(id, Text("hello, centre"), opt);
+    ReadAnswer(id);
+
+    Step("3. 40 transaction records: compressed, cut into frames of 256 bytes.");
+    SendMessage(id, Records(40), opt);
+    ReadAnswer(id);
+
+    Step("4. A message written in two parts around a hold: the full frames go out at once");
+    printf("   with the hold byte; the peer reads both parts as one message.\n");
+    Bytes text;
+    for (uint32_t x = 12345; text.size() < 700;) {  // letters that hardly repeat
+        x = x * 1103515245u + 12345u;
+        text.push_back(static_cast<uint8_t>('a' + (x >> 16) % 26));
+    }
+    Session_TxLong(id, static_cast<uint32_t>(text.size() * 2));
+    Session_TxStruct(id, text.data(), static_cast<uint16_t>(text.size()));
+    printf("  caller: Session_Hold(7) -> %d\n", Session_Hold(id, 7));
+    Session_TxStruct(id, text.data(), static_cast<uint16_t>(text.size()));
+    Session_EOM(id);
+    ReadAnswer(id);
+
+}
+
 }  // namespace
 
-int Demo(bool help)
+int SerialAct(const StationOptions &opt, const char *program)
+{
+    printf("\n\nSecond act: the same conversation over a serial line with the link protocol\n");
+#ifdef _WIN32
+    printf("(two ports of this process joined in memory)\n");
+    SetEnvironment("DRUMMEL_PORT1", "mem:demo");
+    SetEnvironment("DRUMMEL_PORT2", "mem:demo");
+#else
+    Cable cable;
+    printf("(a pseudo-terminal pair joined like a null-modem cable: %s and %s)\n", cable.pathA.c_str(),
+           cable.pathB.c_str());
+    SetEnvironment("DRUMMEL_PORT1", cable.pathA);
+    SetEnvironment("DRUMMEL_PORT2", cable.pathB);
+#endif
+    if (!OpenSerialPort(1, "", program) || !OpenSerialPort(2, "", program)) {
+        printf("the serial ports did not open\n");
+        return EXIT_OPEN;
+    }
+    LINKAPI_NuRecSize(1, 8740);
+    std::thread centre([&] {
+        if (!CentreLogIn(1)) return;
+        SessionOpenParams params{};
+        SetField(params.localAddress, "1");
+        ListenerScript(params, opt);
+    });
+    Step("1. The station opens serial port 2: the centre greets, the station answers with its\n"
+         "   71-byte log-in record, the centre acknowledges, then the open frames pass.");
+    short id = -1;
+    Session_Create(&id);
+    SessionOpenParams params{};
+    SetField(params.localName, "STATION-7");
+    SetField(params.remoteAddress, "2");
+    params.service = 5005;
+    SessionPeerInfo peer{};
+    short rc = Session_Open(id, &params, &peer);
+    printf("  caller: Session_Open -> %d, peer '%.16s'\n", rc, peer.localName);
+    if (rc == VK_OPENED) {
+        Conversation(id, opt);
+        Step("5. The caller closes: the last message carries the close mark.");
+        rc = SendMessage(id, Bytes(), opt, true);
+        printf("  caller: Session_Close -> %d\n", rc);
+    }
+    centre.join();
+    LINK_Close(1);
+    LINK_Close(2);
+    return rc == VK_DONE ? EXIT_OK : EXIT_SESSION;
+}
+
+int Demo(bool help, const char *program)
 {
     if (help) {
         fputs(DEMO_HELP, stdout);
@@ -200,7 +368,10 @@ int Demo(bool help)
     printf("varnek demo: a listener on 127.0.0.1:%u, a caller, and a relay on port %u between them\n",
            static_cast<unsigned>(listenerPort), static_cast<unsigned>(relayPort));
 
-    std::thread listener(ListenerScript, listenerPort, opt);
+    SessionOpenParams listenParams{};
+    SetField(listenParams.localAddress, "127.000.000.001");
+    listenParams.service = listenerPort;
+    std::thread listener(ListenerScript, listenParams, opt);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the listener bind
     std::atomic<bool> stop{false};
     std::thread relay(Relay, relaySocket, listenerPort, std::ref(stop));
@@ -223,28 +394,7 @@ int Demo(bool help)
         return EXIT_OPEN;
     }
 
-    Step("2. A short message: its compressed form would be longer, so it travels plain.");
-    SendMessage(id, Text("hello, centre"), opt);
-    ReadAnswer(id);
-
-    Step("3. 40 transaction records: compressed, cut into frames of 256 bytes.");
-    SendMessage(id, Records(40), opt);
-    ReadAnswer(id);
-
-    Step("4. A message written in two parts around a hold: the full frames go out at once");
-    printf("   with the hold byte; the peer reads both parts as one message.\n");
-    Bytes text;
-    for (uint32_t x = 12345; text.size() < 700;) {  // letters that hardly repeat
-        x = x * 1103515245u + 12345u;
-        text.push_back(static_cast<uint8_t>('a' + (x >> 16) % 26));
-    }
-    Session_TxLong(id, static_cast<uint32_t>(text.size() * 2));
-    Session_TxStruct(id, text.data(), static_cast<uint16_t>(text.size()));
-    printf("  caller: Session_Hold(7) -> %d\n", Session_Hold(id, 7));
-    Session_TxStruct(id, text.data(), static_cast<uint16_t>(text.size()));
-    Session_EOM(id);
-    ReadAnswer(id);
-
+    Conversation(id, opt);
     Step("5. The caller closes: the last message carries the close mark.");
     rc = SendMessage(id, Bytes(), opt, true);
     printf("  caller: Session_Close -> %d\n", rc);
@@ -253,6 +403,8 @@ int Demo(bool help)
     relay.join();
     Net_Close(relaySocket);
     PCTCP_Close();
+    if (rc != VK_DONE) return EXIT_SESSION;
+    int serial = SerialAct(opt, program);
     printf("\ndemo done.\n");
-    return rc == VK_DONE ? EXIT_OK : EXIT_SESSION;
+    return serial;
 }

@@ -337,7 +337,7 @@ int main(int argc, char **argv)
         fputs("usage: varnek script dump FILE\n", what == "--help" ? stdout : stderr);
         return what == "--help" ? EXIT_OK : EXIT_USAGE;
     }
-    if (command == "demo") return Demo(args.More() && IsHelp(args.Next()));
+    if (command == "demo") return Demo(args.More() && IsHelp(args.Next()), argv[0]);
     if (command.empty() || IsHelp(command)) return Usage(USAGE, command.empty() ? EXIT_USAGE : EXIT_OK);
     fprintf(stderr, "varnek: unknown command '%s'\n", command.c_str());
     return Usage(USAGE, EXIT_USAGE);
