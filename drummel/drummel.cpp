@@ -37,7 +37,7 @@ Port *Open(short port)
     return &ports[port];
 }
 
-std::string LineSpec(short port)
+std::string ConfiguredLine(short port)
 {
     std::string name = "DRUMMEL_PORT" + std::to_string(port);
     const char *spec = getenv(name.c_str());
@@ -109,7 +109,7 @@ short RS232_Open(short port, uint16_t s1, uint16_t s2, uint8_t s3, uint16_t s4, 
     settings.stopBits = s4 == 2 ? 2 : 1;
     settings.flow = s5 <= 2 ? s5 : 0;
     Port &p = ports[port];
-    std::string spec = LineSpec(port);
+    std::string spec = ConfiguredLine(port);
     if (!Line_Open(p.line, spec.c_str(), settings)) {
         p.line = Line{};
         return 0;

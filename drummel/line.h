@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 struct LineSettings {
     uint32_t baud = 9600;
@@ -25,6 +26,17 @@ struct Line {
     int end = 0;                 // which end of the pipe
     bool modem = false;          // carrier counts
 };
+
+// What a port's line specification names: the kind, and its device path, host and
+// port, memory pipe name or listening port; ",modem" at the end marks a modem line.
+struct LineSpec {
+    LineKind kind = LineKind::Device;
+    std::string target;  // device path, pipe name, or the port to listen on
+    std::string host;    // tcp: the host
+    std::string port;    // tcp: the port
+    bool modem = false;
+};
+LineSpec Line_ParseSpec(const std::string &spec);
 
 // Opens the line that spec names; false when it cannot be had.
 bool Line_Open(Line &line, const char *spec, const LineSettings &settings);

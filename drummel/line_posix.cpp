@@ -132,32 +132,22 @@ void AcceptIfWaiting(Line &line)
 
 bool Line_Open(Line &line, const char *spec, const LineSettings &settings)
 {
-    std::string text = spec;
-    line.modem = false;
-    size_t comma = text.rfind(",modem");
-    if (comma != std::string::npos && comma + 6 == text.size()) {
-        line.modem = true;
-        text.resize(comma);
-    }
-    if (text.compare(0, 4, "mem:") == 0) {
-        line.kind = LineKind::Memory;
-        return Memory_Open(line, text.c_str() + 4);
-    }
-    if (text.compare(0, 11, "tcp-listen:") == 0) {
-        line.kind = LineKind::TcpListen;
-        line.listenHandle = ListenTcp(text.substr(11));
+    LineSpec s = Line_ParseSpec(spec);
+    line.kind = s.kind;
+    line.modem = s.modem;
+    switch (s.kind) {
+    case LineKind::Memory: return Memory_Open(line, s.target.c_str());
+    case LineKind::TcpListen:
+        line.listenHandle = ListenTcp(s.target);
         line.handle = -1;
         return line.listenHandle >= 0;
-    }
-    if (text.compare(0, 4, "tcp:") == 0) {
-        size_t colon = text.rfind(':');
-        line.kind = LineKind::Tcp;
-        line.handle = colon > 4 ? ConnectTcp(text.substr(4, colon - 4), text.substr(colon + 1)) : -1;
+    case LineKind::Tcp:
+        line.handle = s.host.empty() ? -1 : ConnectTcp(s.host, s.port);
+        return line.handle >= 0;
+    default:
+        line.handle = OpenDevice(s.target, settings);
         return line.handle >= 0;
     }
-    line.kind = LineKind::Device;
-    line.handle = OpenDevice(text, settings);
-    return line.handle >= 0;
 }
 
 void Line_Close(Line &line)

@@ -118,33 +118,24 @@ bool WaitSocket(intptr_t h, bool write, uint32_t ms)
 
 bool Line_Open(Line &line, const char *spec, const LineSettings &settings)
 {
-    std::string text = spec;
-    line.modem = false;
-    size_t comma = text.rfind(",modem");
-    if (comma != std::string::npos && comma + 6 == text.size()) {
-        line.modem = true;
-        text.resize(comma);
-    }
-    if (text.compare(0, 4, "mem:") == 0) {
-        line.kind = LineKind::Memory;
-        return Memory_Open(line, text.c_str() + 4);
-    }
-    if (text.compare(0, 11, "tcp-listen:") == 0) {
-        line.kind = LineKind::TcpListen;
-        SOCKET s = ListenTcp(text.substr(11));
-        line.listenHandle = s == INVALID_SOCKET ? -1 : static_cast<intptr_t>(s);
+    LineSpec s = Line_ParseSpec(spec);
+    line.kind = s.kind;
+    line.modem = s.modem;
+    switch (s.kind) {
+    case LineKind::Memory: return Memory_Open(line, s.target.c_str());
+    case LineKind::TcpListen: {
+        SOCKET sock = ListenTcp(s.target);
+        line.listenHandle = sock == INVALID_SOCKET ? -1 : static_cast<intptr_t>(sock);
         line.handle = -1;
         return line.listenHandle != -1;
     }
-    if (text.compare(0, 4, "tcp:") == 0) {
-        size_t colon = text.rfind(':');
-        line.kind = LineKind::Tcp;
-        SOCKET s = colon > 4 ? ConnectTcp(text.substr(4, colon - 4), text.substr(colon + 1)) : INVALID_SOCKET;
-        line.handle = s == INVALID_SOCKET ? -1 : static_cast<intptr_t>(s);
+    case LineKind::Tcp: {
+        SOCKET sock = s.host.empty() ? INVALID_SOCKET : ConnectTcp(s.host, s.port);
+        line.handle = sock == INVALID_SOCKET ? -1 : static_cast<intptr_t>(sock);
         return line.handle != -1;
     }
-    line.kind = LineKind::Device;
-    return OpenDevice(line, text, settings);
+    default: return OpenDevice(line, s.target, settings);
+    }
 }
 
 void Line_Close(Line &line)
