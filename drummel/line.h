@@ -27,7 +27,7 @@ struct Line {
     bool modem = false;          // carrier counts
 };
 
-// What a port's line specification names: the kind, and its device path, host and
+// What the description of a port's line names: the kind, and its device path, host and
 // port, memory pipe name or listening port; ",modem" at the end marks a modem line.
 struct LineSpec {
     LineKind kind = LineKind::Device;

@@ -1,4 +1,4 @@
-// Reading a port's line specification, the same on every system.
+// Reading the description of a port's line, the same on every system.
 #include "line.h"
 
 LineSpec Line_ParseSpec(const std::string &spec)
