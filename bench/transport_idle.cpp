@@ -54,10 +54,7 @@ void BM_SendToPeerThatDoesNotRead(benchmark::State &state)
 {
     SocketService service;
     TcpPeer peer;
-    uint16_t port = peer.Listen();
-    AddressText addr;
-    int32_t s = TCPAPI_Open(addr.text, port, 1);
-    peer.Accept();
+    int32_t s = peer.ConnectLibrary();
     std::vector<uint8_t> block(60000, 0x55);
     MeasureIdle(state, [&] {
         stopAt = Clock::now() + std::chrono::seconds(IdleSeconds());
@@ -74,10 +71,7 @@ void BM_ReceiveWaitingForNothing(benchmark::State &state)
 {
     SocketService service;
     TcpPeer peer;
-    uint16_t port = peer.Listen();
-    AddressText addr;
-    int32_t s = TCPAPI_Open(addr.text, port, 1);
-    peer.Accept();
+    int32_t s = peer.ConnectLibrary();
     TCPAPI_SetTimeout(IdleSeconds() * 1000);
     MeasureIdle(state, [&] {
         uint8_t buffer[16];

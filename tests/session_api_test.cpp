@@ -154,10 +154,7 @@ TEST_F(Sessions, AFailedActiveOpenReleasesWithoutPause)
 TEST_F(Sessions, WordsTravelMostSignificantByteFirst)
 {
     TcpPeer peer;
-    uint16_t port = peer.Listen();
-    AddressText addr;
-    short id = WireSession(TCPAPI_Open(addr.text, port, 1), TURN_SEND);
-    ASSERT_TRUE(peer.Accept());
+    short id = WireSession(peer.ConnectLibrary(), TURN_SEND);
     EXPECT_EQ(Session_TxWord(id, 258), VK_DONE);
     EXPECT_EQ(Session_TxLong(id, 0x01020304), VK_DONE);
     EXPECT_EQ(Session_EOM(id), VK_DONE);
@@ -256,10 +253,7 @@ TEST_F(Sessions, HeldPartAndContinuationReadAsOneMessage)
 TEST_F(Sessions, NonBlockingReadResumesInTheMiddleOfAFrame)
 {
     TcpPeer peer;
-    uint16_t port = peer.Listen();
-    AddressText addr;
-    short id = WireSession(TCPAPI_Open(addr.text, port, 1), TURN_RECEIVE, 0);
-    ASSERT_TRUE(peer.Accept());
+    short id = WireSession(peer.ConnectLibrary(), TURN_RECEIVE, 0);
     Session_Record(id)->blocking = 0;
     SESSION_SetTimeout(1000);
     AbortScript script;

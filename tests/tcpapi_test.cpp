@@ -22,11 +22,8 @@ protected:
     // A stream connection from the library to peer.
     int32_t Connect(TcpPeer &peer)
     {
-        uint16_t port = peer.Listen();
-        AddressText addr;
-        int32_t s = TCPAPI_Open(addr.text, port, 1);
+        int32_t s = peer.ConnectLibrary();
         EXPECT_GE(s, 0);
-        EXPECT_TRUE(peer.Accept());
         opened.push_back(s);
         return s;
     }

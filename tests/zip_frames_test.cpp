@@ -77,11 +77,8 @@ protected:
     {
         Session_Reset();
         display.Install();
-        uint16_t port = peer.Listen();
-        AddressText addr;
-        socket = TCPAPI_Open(addr.text, port, 1);
+        socket = peer.ConnectLibrary();
         ASSERT_GE(socket, 0);
-        ASSERT_TRUE(peer.Accept());
     }
     void TearDown() override
     {

@@ -49,6 +49,15 @@ bool TcpPeer::Accept()
     return conn_ != NET_NO_SOCKET;
 }
 
+int32_t TcpPeer::ConnectLibrary()
+{
+    uint16_t port = Listen();
+    AddressText addr;
+    int32_t s = TCPAPI_Open(addr.text, port, 1);
+    if (s < 0 || !Accept()) return -1;
+    return s;
+}
+
 void TcpPeer::ConnectSoon(uint16_t port)
 {
     connector_ = std::thread([this, port] {

@@ -36,6 +36,9 @@ public:
     uint16_t Listen(uint16_t port = 0, int backlog = 8);
     // Accepts one connection on the listening socket; false on failure.
     bool Accept();
+    // Listens, connects a socket of the library to itself (TCPAPI_Open, stream) and
+    // accepts it: the library's socket, or -1.
+    int32_t ConnectLibrary();
     // Connects from a background thread, retrying until the port listens (at most 5 s);
     // Join waits for it and tells whether it connected.
     void ConnectSoon(uint16_t port);
