@@ -66,7 +66,7 @@ void ReadSettings(FILE *f)
     for (int entry = 0; entry < SETTINGS_ENTRIES; ++entry) {
         short port = 0;
         char word[128] = {};
-        if (fscanf(f, " port = %hd mode = %127s ", &port, word) != 2) return;
+        if (fscanf(f, "port = %hd mode = %127s ", &port, word) != 2) return;
         for (char *c = word; *c != '\0'; ++c) *c = static_cast<char>(toupper(static_cast<unsigned char>(*c)));
         if (port < LINK_PORT_FIRST || port > LINK_PORT_LAST) continue;  // no such port: ignored
         if (strcmp(word, "READ") == 0) modes[port] = ScriptMode::Replay;
