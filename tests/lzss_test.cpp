@@ -2,11 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 #include "support/lzss_memory.h"
+#include "support/lzss_reference.h"
 
 #ifndef VARNEK_VECTORS_DIR
 #error "VARNEK_VECTORS_DIR must name the folder of the LZSS vectors"
@@ -63,6 +66,54 @@ TEST(LzssStream, ClassicExamples)
               (Bytes{0x02, 0xDC, 0xFF, 0x61, 0x00, 0x0F, 0x12, 0x0F, 0x24, 0x0F, 0x36, 0x0F, 0x48, 0x0F}));
     EXPECT_EQ(LzssEncode(Bytes(40, 0x20)), (Bytes{0x00, 0xDC, 0xFF, 0xFF, 0xFF, 0x11, 0x0F, 0x23, 0x01}));
     EXPECT_EQ(LzssEncode(Bytes{}), (Bytes{0x00, 0xDC, 0xFF}));
+}
+
+// Kinds of message the vectors reach little of: runs of one byte, a record repeated with
+// small changes and shifts, a block repeated at about the ring's length, words, noise
+// of four values (deep trees, many strings equal but for their last bytes), one byte.
+Bytes MakeMessage(int kind, size_t n, std::mt19937 &rng)
+{
+    Bytes m;
+    Bytes block(4070 + rng() % 20);
+    for (uint8_t &b : block) b = static_cast<uint8_t>(rng());
+    static const char *words[] = {"amount ", "card ", "centre ", "station ", "the "};
+    while (m.size() < n) {
+        switch (kind) {
+        case 0: m.insert(m.end(), 1 + rng() % 300, static_cast<uint8_t>('A' + rng() % 4)); break;
+        case 1: {
+            Bytes record(71, 0x30);
+            record[3] = static_cast<uint8_t>(rng() % 3);
+            record[40] = static_cast<uint8_t>(rng() % 2);
+            m.insert(m.end(), record.begin(), record.end());
+            if (rng() % 8 == 0) m.push_back(static_cast<uint8_t>(rng()));
+            break;
+        }
+        case 2: m.insert(m.end(), block.begin(), block.end()); break;
+        case 3: {
+            const char *word = words[rng() % 5];
+            m.insert(m.end(), word, word + strlen(word));
+            break;
+        }
+        case 4: m.push_back(static_cast<uint8_t>(rng() % 4)); break;
+        default: m.push_back(0x20); break;
+        }
+    }
+    m.resize(n);
+    return m;
+}
+
+TEST(LzssStream, LongAndRepetitiveMessagesCodeAsThePlainCoderDoes)
+{
+    std::mt19937 rng(4096);
+    for (int kind = 0; kind < 6; ++kind) {
+        for (size_t n : {size_t(4077), size_t(4078), size_t(4096), size_t(9000), size_t(40000)}) {
+            Bytes message = MakeMessage(kind, n, rng);
+            Bytes stream = lzss_reference::Encode(message);
+            EXPECT_EQ(LzssEncode(message), stream) << "kind " << kind << ", " << n << " bytes";
+            EXPECT_EQ(LzssEncode(message, 97), stream) << "kind " << kind << ", " << n << " bytes in pieces of 97";
+            EXPECT_EQ(LzssDecode(stream), message) << "kind " << kind << ", " << n << " bytes";
+        }
+    }
 }
 
 }  // namespace
