@@ -8,35 +8,6 @@ namespace {
 inline int16_t &Right(ZipWork &w, int p) { return w.child[2 * p]; }
 inline int16_t &Left(ZipWork &w, int p) { return w.child[2 * p + 1]; }
 
-// Index of the first byte in 1..17 where a and b differ, 18 if none; cmp receives a
-// value of the sign of a[i] - b[i] there (0 when none).  Eight bytes are compared at a
-// time; the order of the first differing bytes comes from the words read most
-// significant byte first, so no byte is loaded twice.
-inline int FirstDifference(const uint8_t *a, const uint8_t *b, int &cmp)
-{
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    for (int at = 1; at <= 9; at += 8) {
-        uint64_t x, y;
-        memcpy(&x, a + at, 8);
-        memcpy(&y, b + at, 8);
-        if (x != y) {
-            x = __builtin_bswap64(x);
-            y = __builtin_bswap64(y);
-            cmp = x > y ? 1 : -1;
-            return at + (__builtin_clzll(x ^ y) >> 3);
-        }
-    }
-    cmp = a[17] - b[17];
-    return cmp != 0 ? 17 : LZ_LONGEST;
-#else
-    for (int i = 1; i < LZ_LONGEST; ++i) {
-        if ((cmp = a[i] - b[i]) != 0) return i;
-    }
-    cmp = 0;
-    return LZ_LONGEST;
-#endif
-}
-
 // Eight key bytes as a number whose order is theirs.
 inline uint64_t Word(const uint8_t *p)
 {
@@ -48,23 +19,10 @@ inline uint64_t Word(const uint8_t *p)
     return x;
 }
 
-// Both children of a node in one load: the right one in the low half.
-inline uint32_t ChildPair(const ZipWork &w, int p)
+// Number of leading bytes two different words share, counted from `first`.
+inline int Shared(uint64_t a, uint64_t b, int first)
 {
-    uint32_t pair;
-    memcpy(&pair, &w.child[2 * p], 4);
-    return pair;
-}
-
-uint16_t HashKey(const uint8_t *key)
-{
-    uint64_t a, b;
-    uint16_t c;
-    memcpy(&a, key, 8);
-    memcpy(&b, key + 8, 8);
-    memcpy(&c, key + 16, 2);
-    uint64_t h = a * 0x9E3779B97F4A7C15ull ^ b * 0xC2B2AE3D27D4EB4Full ^ c * 0x165667B19E3779F9ull;
-    return static_cast<uint16_t>((h ^ (h >> 29)) >> (64 - 29 - LZ_HASH_BITS) & ((1u << LZ_HASH_BITS) - 1));
+    return first + 7 - ((63 ^ __builtin_clzll(a ^ b)) >> 3);
 }
 
 inline bool SameKey(const uint8_t *a, const uint8_t *b)
@@ -80,40 +38,13 @@ inline bool SameKey(const uint8_t *a, const uint8_t *b)
     return ((a1 ^ b1) | (a2 ^ b2) | static_cast<uint64_t>(a3 ^ b3)) == 0;
 }
 
-void HashAdd(ZipWork &w, int p, uint16_t bucket)
+// r takes the place in the tree of p, which holds the same string, and becomes the
+// match: the walk would have ended at p, the only node sharing all 18 bytes.
+void ReplaceNode(ZipWork &w, int p, int r)
 {
-    uint16_t first = w.hashHead[bucket];
-    w.hashBucket[p] = bucket;
-    w.hashPrev[p] = 0;
-    w.hashNext[p] = first;
-    if (first != 0) w.hashPrev[first - 1] = static_cast<uint16_t>(p + 1);
-    w.hashHead[bucket] = static_cast<uint16_t>(p + 1);
-}
-
-void HashRemove(ZipWork &w, int p)
-{
-    uint16_t prev = w.hashPrev[p];
-    uint16_t next = w.hashNext[p];
-    if (prev != 0) {
-        w.hashNext[prev - 1] = next;
-    } else {
-        w.hashHead[w.hashBucket[p]] = next;
-    }
-    if (next != 0) w.hashPrev[next - 1] = prev;
-}
-
-// The node holding exactly this 18-byte string, or -1.
-int HashFind(const ZipWork &w, const uint8_t *key, uint16_t bucket)
-{
-    for (uint16_t e = w.hashHead[bucket]; e != 0; e = w.hashNext[e - 1]) {
-        if (SameKey(key, &w.ring[e - 1])) return e - 1;
-    }
-    return -1;
-}
-
-// r takes the place in the tree of p, which holds the same string.
-void ReplaceNode(ZipWork &w, int p, int r, uint16_t bucket)
-{
+    w.matchPosition = static_cast<int16_t>(p);
+    w.matchLength = LZ_LONGEST;
+    w.lastFull = static_cast<int16_t>(p);
     w.parent[r] = w.parent[p];
     Left(w, r) = Left(w, p);
     Right(w, r) = Right(w, p);
@@ -125,121 +56,125 @@ void ReplaceNode(ZipWork &w, int p, int r, uint16_t bucket)
         Left(w, w.parent[p]) = static_cast<int16_t>(r);
     }
     w.parent[p] = LZ_NIL;
-    HashRemove(w, p);
-    HashAdd(w, r, bucket);
+}
+
+// Order of the key against node p's string beyond their equal bytes 1-8: the bytes
+// shared and an all-ones mask when the key sorts first; false when all 18 are equal.
+bool CompareTail(const ZipWork &w, const uint8_t *key, int p, int &shared, uint64_t &less)
+{
+    uint64_t k2 = Word(key + 9);
+    uint64_t c2 = Word(&w.ring[p + 9]);
+    if (k2 != c2) {
+        shared = Shared(k2, c2, 9);
+        less = 0ull - static_cast<uint64_t>(k2 < c2);
+        return true;
+    }
+    if (key[17] == w.ring[p + 17]) return false;
+    shared = 17;
+    less = 0ull - static_cast<uint64_t>(key[17] < w.ring[p + 17]);
+    return true;
+}
+
+// Replaces the right child's node, key word and child pair by the left child's when
+// `less` is all ones.  The direction of a walk step is a coin toss to a branch
+// predictor, so this must not be a branch; on x86-64 three conditional moves do it,
+// elsewhere masks.
+inline void PickLeft(uint64_t less, uint64_t &node, uint64_t &word, uint64_t &pair, uint64_t leftNode,
+                     uint64_t leftWord, uint64_t leftPair)
+{
+#if defined(__x86_64__)
+    __asm__("test %[less], %[less]\n\t"
+            "cmovne %[leftNode], %[node]\n\t"
+            "cmovne %[leftWord], %[word]\n\t"
+            "cmovne %[leftPair], %[pair]"
+            : [node] "+r"(node), [word] "+r"(word), [pair] "+r"(pair)
+            : [less] "r"(less), [leftNode] "r"(leftNode), [leftWord] "r"(leftWord), [leftPair] "r"(leftPair)
+            : "cc");
+#else
+    node ^= (node ^ leftNode) & less;
+    word ^= (word ^ leftWord) & less;
+    pair ^= (pair ^ leftPair) & less;
+#endif
 }
 
 }  // namespace
 
+// Finds the longest match for the string at r among the strings before it and links r
+// into their tree.  The match is the first node on the walk from the root with the most
+// bytes in common; an equal string's node is replaced by r.
+//
+// The walk is the hot loop of the encoder.  Each step loads both children's first key
+// words and child pairs before the direction is known and then picks one, so no
+// branch depends on the order of two strings and no load waits for a decision.  Bytes
+// 9-17 are compared only when bytes 1-8 are equal.
 void LZ_InsertNode(ZipWork &w, int r)
 {
     const uint8_t *key = &w.ring[r];
-    uint16_t bucket = HashKey(key);
-    int same = HashFind(w, key, bucket);
-    if (same >= 0) {
-        // The walk would end at this node, the only one sharing all 18 bytes.
-        w.matchPosition = static_cast<int16_t>(same);
-        w.matchLength = LZ_LONGEST;
-        ReplaceNode(w, same, r, bucket);
-        return;
+    int last = w.lastFull;
+    w.lastFull = -1;
+    if (last >= 0) {
+        int after = (last + 1) & (LZ_RING - 1);
+        if (w.parent[after] != LZ_NIL && SameKey(key, &w.ring[after])) {
+            ReplaceNode(w, after, r);
+            return;
+        }
     }
-    int p = LZ_RING + 1 + key[0];
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    int root = LZ_RING + 1 + key[0];
     Right(w, r) = Left(w, r) = LZ_NIL;
-    w.matchLength = 0;
-    int cur = Right(w, p);
+    int cur = Right(w, root);
     if (cur == LZ_NIL) {
-        Right(w, p) = static_cast<int16_t>(r);
-        w.parent[r] = static_cast<int16_t>(p);
-        HashAdd(w, r, bucket);
+        Right(w, root) = static_cast<int16_t>(r);
+        w.parent[r] = static_cast<int16_t>(root);
+        w.matchLength = 0;
         return;
     }
-    // Each step loads both children's first key words and child pairs before the
-    // direction is known, then picks one, so the walk never waits on a mispredicted
-    // branch for its next node's data.
+    // Byte offsets from these bases keep every load of the walk a single instruction.
+    const uint8_t *word1 = w.ring + 1;
+    const uint8_t *pairs = reinterpret_cast<const uint8_t *>(w.child);
     const uint64_t k1 = Word(key + 1);
-    const uint64_t k2 = Word(key + 9);
-    uint64_t cw = Word(&w.ring[cur + 1]);
-    uint64_t cw2 = Word(&w.ring[cur + 9]);
-    uint32_t pair = ChildPair(w, cur);
+    uint64_t cw = Word(word1 + cur);
+    uint32_t pair;
+    memcpy(&pair, pairs + 4 * static_cast<size_t>(cur), 4);
     int length = 0;
     int position = 0;
     for (;;) {
-        int cr = static_cast<int>(pair & 0xFFFF);
-        int cl = static_cast<int>(pair >> 16);
-        uint64_t wr = Word(&w.ring[cr + 1]);
-        uint64_t wl = Word(&w.ring[cl + 1]);
-        uint64_t wr2 = Word(&w.ring[cr + 9]);
-        uint64_t wl2 = Word(&w.ring[cl + 9]);
-        uint32_t pr = ChildPair(w, cr);
-        uint32_t pl = ChildPair(w, cl);
-        // The first differing word of bytes 1-8 or 9-16, chosen by mask.
-        uint64_t firstSame = 0ull - static_cast<uint64_t>(cw == k1);
-        uint64_t x = cw ^ ((cw ^ cw2) & firstSame);
-        uint64_t y = k1 ^ ((k1 ^ k2) & firstSame);
-        int lcp;
-        bool left;
-        if (x != y) {
-            lcp = 1 + static_cast<int>(firstSame & 8) + (__builtin_clzll(x ^ y) >> 3);
-            left = y < x;
-        } else {
-            left = key[17] < w.ring[cur + 17];
-            lcp = key[17] != w.ring[cur + 17] ? 17 : LZ_LONGEST;
-            if (lcp >= LZ_LONGEST) {
-                w.matchPosition = static_cast<int16_t>(cur);
-                w.matchLength = LZ_LONGEST;
-                ReplaceNode(w, cur, r, bucket);  // an equal string the index did not know
-                return;
-            }
+        uint32_t cr = pair & 0xFFFF;
+        uint32_t cl = pair >> 16;
+        uint64_t wr, wl;
+        uint32_t pr, pl;
+        memcpy(&wr, word1 + cr, 8);
+        memcpy(&wl, word1 + cl, 8);
+        memcpy(&pr, pairs + 4 * static_cast<size_t>(cr), 4);
+        memcpy(&pl, pairs + 4 * static_cast<size_t>(cl), 4);
+        int shared;
+        uint64_t less;
+        if (__builtin_expect(cw != k1, 1)) {
+            shared = Shared(cw, k1, 1);
+            less = 0ull - static_cast<uint64_t>(k1 < cw);
+        } else if (!CompareTail(w, key, cur, shared, less)) {
+            ReplaceNode(w, cur, r);
+            return;
         }
-        // Selections by mask, so that no branch depends on the comparison.
-        int better = -static_cast<int>(lcp > length);
-        length ^= (length ^ lcp) & better;
-        position ^= (position ^ cur) & better;
-        uint32_t m32 = 0u - static_cast<uint32_t>(left);
-        uint64_t m64 = 0ull - static_cast<uint64_t>(left);
-        int next = static_cast<int>(static_cast<uint32_t>(cr) ^ ((static_cast<uint32_t>(cr ^ cl)) & m32));
-        if (next == LZ_NIL) {
-            w.child[2 * cur + (left ? 1 : 0)] = static_cast<int16_t>(r);
+        position = shared > length ? cur : position;
+        length = shared > length ? shared : length;
+        uint64_t next = cr, chosen = wr, nextPair = pr;
+        PickLeft(less, next, chosen, nextPair, cl, wl, pl);
+        if (next == static_cast<uint32_t>(LZ_NIL)) {
+            w.child[2 * cur + (less & 1)] = static_cast<int16_t>(r);
             w.parent[r] = static_cast<int16_t>(cur);
-            HashAdd(w, r, bucket);
             w.matchPosition = static_cast<int16_t>(position);
             w.matchLength = static_cast<int16_t>(length);
             return;
         }
-        cur = next;
-        cw = wr ^ ((wr ^ wl) & m64);
-        cw2 = wr2 ^ ((wr2 ^ wl2) & m64);
-        pair = pr ^ ((pr ^ pl) & m32);
+        cur = static_cast<int>(next);
+        cw = Word(reinterpret_cast<const uint8_t *>(&chosen));
+        pair = static_cast<uint32_t>(nextPair);
     }
-#else
-    int cmp = 1;
-    Right(w, r) = Left(w, r) = LZ_NIL;
-    w.matchLength = 0;
-    for (;;) {
-        int16_t &link = cmp >= 0 ? Right(w, p) : Left(w, p);
-        if (link == LZ_NIL) {
-            link = static_cast<int16_t>(r);
-            w.parent[r] = static_cast<int16_t>(p);
-            HashAdd(w, r, bucket);
-            return;
-        }
-        p = link;
-        int i = FirstDifference(key, &w.ring[p], cmp);
-        if (i > w.matchLength) {
-            w.matchPosition = static_cast<int16_t>(p);
-            w.matchLength = static_cast<int16_t>(i);
-            if (i >= LZ_LONGEST) break;
-        }
-    }
-    ReplaceNode(w, p, r, bucket);  // an equal string the index did not know
-#endif
 }
 
 void LZ_DeleteNode(ZipWork &w, int p)
 {
     if (w.parent[p] == LZ_NIL) return;
-    HashRemove(w, p);
     int q;
     if (Right(w, p) == LZ_NIL) {
         q = Left(w, p);
@@ -271,6 +206,7 @@ void LZ_DeleteNode(ZipWork &w, int p)
 void ZIP_EncodeStart(ZipWork &w)
 {
     w.entered = 0;
+    w.lastFull = -1;
     for (int i = LZ_RING + 1; i <= LZ_RING + 256; ++i) Right(w, i) = LZ_NIL;
     for (int i = 0; i < LZ_RING; ++i) w.parent[i] = LZ_NIL;
     w.group[0] = 0;

@@ -35,7 +35,6 @@ constexpr int16_t LZ_NIL = LZ_RING;
 constexpr int LZ_START = LZ_RING - LZ_LONGEST;  // 4078
 constexpr uint8_t LZ_FILL = 0x20;
 constexpr int LZ_PRIMER = LZ_LONGEST;
-constexpr int LZ_HASH_BITS = 13;
 
 struct ZipWork {
     uint32_t entered;                     // bytes entered into the ring, primer included
@@ -48,13 +47,9 @@ struct ZipWork {
     // strings that start with byte b; they use only their right child.
     int16_t child[2 * (LZ_RING + 257)];
     int16_t parent[LZ_RING + 1];          // parent[4096] takes the updates of absent children
-    // Every node of the trees, indexed by its whole 18-byte string, so that a string
-    // already in a tree is found without walking it.  Entries hold node + 1 (0: none),
-    // so a cleared state is an empty index.
-    uint16_t hashHead[1 << LZ_HASH_BITS];
-    uint16_t hashNext[LZ_RING];
-    uint16_t hashPrev[LZ_RING];           // 0: first of its bucket
-    uint16_t hashBucket[LZ_RING];
+    // The node the previous insertion found holding its whole 18-byte string, or -1.
+    // Inside a repeated run the next string is usually held by the node after it.
+    int16_t lastFull;
     uint8_t group[17];                    // flags byte and up to eight items
     int16_t lastMatchLength;              // positions the item just coded covers
     int16_t groupFill;                    // next free index in group
