@@ -48,7 +48,8 @@ struct ZipWork {
     int16_t child[2 * (LZ_RING + 257)];
     int16_t parent[LZ_RING + 1];          // parent[4096] takes the updates of absent children
     // The node the previous insertion found holding its whole 18-byte string, or -1.
-    // Inside a repeated run the next string is usually held by the node after it.
+    // Inside a repeated run the next string is usually held by the node after it; that
+    // node is taken only when it is in a tree and holds exactly the new string.
     int16_t lastFull;
     uint8_t group[17];                    // flags byte and up to eight items
     int16_t lastMatchLength;              // positions the item just coded covers
