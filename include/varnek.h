@@ -104,9 +104,10 @@ enum {
 
 /* ------------------------------------------------------ session lifecycle */
 
-/* Resets the library: drops every session still in the table (without closing it),
- * loads the default status texts, resets compression, the TCP transport and the serial
- * bridge state of ports 1 to 500, and forgets the display function.  Call it first. */
+/* Resets the library: drops every session still in the table without closing it (no
+ * frame is sent; its memory, compression contexts and socket are freed), loads the
+ * default status texts, resets compression, the TCP transport and the serial bridge
+ * state of ports 1 to 500, and forgets the display function.  Call it first. */
 VK_EXPORT void VKAPI Session_Reset(void);
 
 /* Takes a session slot.  *id = -1 chooses the lowest free slot that was not stamped by
@@ -190,7 +191,21 @@ VK_EXPORT short VKAPI Session_WaitForOpenP2P(VK_ID id, SessionOpenParams *params
  * A non-blocking read that returns 0 may already have placed some of its bytes: calling
  * the same read again (same buffer, same length) completes it, without losing or
  * repeating a byte; the same read with another length shows "Out of Structure
- * synchronization!". */
+ * synchronization!".
+ *
+ * Whatever the peer sends, no read writes past the length it was given.  A read that
+ * returns -2 has always shown a text and released the session: a compressed message
+ * that cannot be decoded, or whose frames are not all compressed or all plain, shows
+ * "ZIP Level Failure"; a frame announcing more than 256 payload bytes, or a peer frame
+ * refused for its open block, "Hardware Level Failure or T.O.".  An empty message
+ * ends at once: a read of 0 bytes returns 4, a longer one shows "Out of Structure
+ * synchronization!", and the peer's empty last message (Session_Close right after
+ * reading) ends the read with 3.  A frame size other than 1 to 256 in the peer's open
+ * block makes the open fail as a peer of an older protocol does (nothing shown).
+ *
+ * Null pointers: a null run of 0 bytes is no bytes (Session_TxStruct(id, NULL, 0) sends
+ * nothing and leaves the message open; Session_RxStruct(id, NULL, 0) reads nothing); a
+ * null run of more bytes is refused with -2, nothing shown and the session untouched. */
 VK_EXPORT short VKAPI Session_TxStruct(VK_ID id, const void *data, uint16_t length);
 VK_EXPORT short VKAPI Session_TxWord(VK_ID id, uint16_t value);
 VK_EXPORT short VKAPI Session_TxLong(VK_ID id, uint32_t value);
@@ -198,10 +213,12 @@ VK_EXPORT short VKAPI Session_TxLong(VK_ID id, uint32_t value);
 VK_EXPORT short VKAPI Session_TxMsg(VK_ID id, const void *data, uint16_t length);
 /* Ends the message; the turn passes to the peer. */
 VK_EXPORT short VKAPI Session_EOM(VK_ID id);
-/* A hold: every whole 256-byte frame of what was written goes out at once, each with
- * the hold byte; the rest waits for the next frame and the message goes on (compressed:
- * the same stream).  The peer reads the held part and its continuation as one message;
- * the turn stays with this side.  No short frame without the end mark ever goes out. */
+/* A hold: every frame from here to the end of the message carries the hold byte, and
+ * the message goes on (compressed: the same stream).  A full 256-byte frame of a
+ * compressed message goes out at once; a plain message's bytes wait for the next frame
+ * or the end.  The peer reads the held part and its continuation as one message; the
+ * turn stays with this side.  No short frame without the end mark, and no empty last
+ * frame, ever goes out. */
 VK_EXPORT short VKAPI Session_Hold(VK_ID id, uint8_t value);
 VK_EXPORT short VKAPI Session_RxStruct(VK_ID id, void *buffer, uint16_t length);
 VK_EXPORT short VKAPI Session_RxWord(VK_ID id, uint16_t *value);
@@ -260,8 +277,9 @@ VK_EXPORT short VKAPI APPCOM_Port2Ses(uint16_t port);
  * by the abort callback; -3 time-out; -4 nothing to read (TCPAPI_GetStatus); -5 a
  * datagram longer than the space offered; -6 accept would block.
  *
- * Waits: every pass asks the abort callback once.  Receives wait in one-second slices;
- * the connect check and the send's writability check block at most 10 ms a pass.  The
+ * Waits: every pass asks the abort callback once and blocks at most 10 ms (receives,
+ * the connect check and the send's writability check alike), so a stop request is seen
+ * within 10 ms and a wait never keeps a processor busy.  The
  * receive time-out (60000 ms after TCPAPI_Init) limits the connect and the receives in
  * whole seconds; 0 means no limit for the receives, while a connect in progress then
  * gives up once the clock has moved on a second; -1000 ms or less never expires.

@@ -17,6 +17,9 @@ uint32_t GetBigEndian(const uint8_t *in, int size)
     return value;
 }
 
+// Stands in for a null run of no bytes: to the compressor a null piece ends the message.
+const uint8_t NO_BYTES[1] = {0};
+
 short TxData(int16_t id, const void *data, uint16_t length)
 {
     SessionRecord *rec = Session_Record(id);
@@ -24,8 +27,10 @@ short TxData(int16_t id, const void *data, uint16_t length)
         Session_Fail(id, Session_Text(VK_TEXT_OUT_OF_TURN));
         return VK_FAIL;
     }
-    if (ZIP_ZipFrame(static_cast<uint16_t>(id), static_cast<const uint8_t *>(data), length, rec->txBuffer) != ZIP_OK) {
-        if (Session_Record(id) != nullptr) Session_Fail(id, Session_Text(VK_TEXT_ZIP_FAILURE));
+    const auto *bytes = data != nullptr ? static_cast<const uint8_t *>(data) : NO_BYTES;
+    if (ZIP_ZipFrame(static_cast<uint16_t>(id), bytes, length, rec->txBuffer) != ZIP_OK) {
+        // Shown even when a lower layer has already ended the session with its own text.
+        Session_Fail(id, Session_Text(VK_TEXT_ZIP_FAILURE));
         return VK_FAIL;
     }
     return VK_DONE;
@@ -38,10 +43,21 @@ short Flush(int16_t id, bool hold)
     int16_t rc = hold ? ZIP_ZipHold(static_cast<uint16_t>(id), rec->txBuffer)
                       : ZIP_ZipFlush(static_cast<uint16_t>(id), rec->txBuffer);
     if (rc != ZIP_OK) {
-        if (Session_Record(id) != nullptr) Session_Fail(id, Session_Text(VK_TEXT_ZIP_FAILURE));
+        Session_Fail(id, Session_Text(VK_TEXT_ZIP_FAILURE));
         return VK_FAIL;
     }
     return VK_DONE;
+}
+
+// A read that failed below the session layer without ending the session (the stream
+// could not be decoded, or a frame was refused) ends it here with a text, so that every
+// -2 of a read comes with a shown text and a released session.
+void FailUnreleased(int16_t id, int16_t zipResult)
+{
+    SessionRecord *rec = Session_Record(id);
+    if (rec == nullptr || rec->wouldBlock) return;
+    int text = zipResult == ZIP_TRANSPORT ? VK_TEXT_HARDWARE : VK_TEXT_ZIP_FAILURE;
+    Session_Fail(id, Session_Text(text));
 }
 
 // Reads `length` bytes of the current message: 1, 4 (message ended, turn here), 3
@@ -56,7 +72,7 @@ short RxData(int16_t id, void *buffer, uint16_t length, uint16_t *count)
     }
     uint16_t done = 0;
     if (rec->readPending) {
-        if (rec->readLength != length) {
+        if (rec->readLength != length || rec->readDone > length) {
             Session_Fail(id, Session_Text(VK_TEXT_OUT_OF_STRUCT));
             return VK_FAIL;
         }
@@ -77,7 +93,10 @@ short RxData(int16_t id, void *buffer, uint16_t length, uint16_t *count)
         rec->wouldBlock = 1;
         return VK_FAIL;
     }
-    if (rc != ZIP_OK && rc != ZIP_ENDED) return VK_FAIL;
+    if (rc != ZIP_OK && rc != ZIP_ENDED) {
+        FailUnreleased(id, rc);
+        return VK_FAIL;
+    }
     if (last && rec->rxEnd) {
         if (rec->rxClose) {
             Session_Release(id, ReleasePause::Yes);
@@ -96,6 +115,7 @@ extern "C" {
 short Session_TxStruct(VK_ID word, const void *data, uint16_t length)
 {
     int16_t id = Session_IdFromWord(word);
+    if (data == nullptr && length != 0) return VK_FAIL;  // refused: nothing shown, nothing changed
     if (Session_CheckOpened(id) != VK_DONE) return VK_FAIL;
     return TxData(id, data, length);
 }
@@ -146,9 +166,11 @@ short Session_Hold(VK_ID word, uint8_t value)
 short Session_RxStruct(VK_ID word, void *buffer, uint16_t length)
 {
     int16_t id = Session_IdFromWord(word);
+    if (buffer == nullptr && length != 0) return VK_FAIL;  // refused: nothing shown, nothing changed
     if (Session_CheckOpened(id) != VK_DONE) return VK_FAIL;
+    uint8_t none[1];
     uint16_t count = 0;
-    short rc = RxData(id, buffer, length, &count);
+    short rc = RxData(id, buffer != nullptr ? buffer : none, length, &count);
     if (rc == VK_FAIL) {
         SessionRecord *rec = Session_Record(id);
         return rec != nullptr && rec->wouldBlock ? VK_NODATA : VK_FAIL;

@@ -122,12 +122,17 @@ short DecodeHeader(int16_t id, SessionRecord *rec)
             Session_DebugMsg(id, "Unsupported version");
             return VK_FAIL;
         }
+        uint16_t frameSize = GetU16(h + at + 37);
+        if (frameSize == 0 || frameSize > SESSION_FRAME_PAYLOAD) {
+            Session_DebugMsg(id, "Unsupported frame size");
+            return VK_FAIL;
+        }
         rec->peerZipVersion = h[at + 1];
         rec->peerService = GetU16(h + at + 2);
         memcpy(rec->peerLocalName, h + at + 4, 16);
         memcpy(rec->peerRemoteName, h + at + 20, 16);
         rec->peerServiceOption = h[at + 36];
-        rec->peerFrameSize = GetU16(h + at + 37);
+        rec->peerFrameSize = frameSize;
         at += OPEN_BLOCK_SIZE;
     }
     rec->rxExpected = rec->peerFrameSize;
@@ -174,11 +179,9 @@ short Session_SendFrame(int16_t id, uint16_t payloadLength, uint16_t final, uint
     if (rec->linkPort == 0 && !rec->aborting && TCPAPI_IsReceive(rec->handle)) {
         Session_BugDebugMsg(id, "1.SwIsReceive = 1");
         uint16_t length, last, compressed;
-        if (Session_ReceiveFrame(id, &length, &last, &compressed) != VK_DONE) {
-            SessionRecord *still = Session_Record(id);
-            if (still != nullptr && still->wouldBlock) Session_Fail(id, Session_Text(VK_TEXT_HARDWARE));
-            return VK_FAIL;
-        }
+        // A non-blocking time-out here fails the send without a text of its own: the
+        // layer that asked for the send reports it.
+        if (Session_ReceiveFrame(id, &length, &last, &compressed) != VK_DONE) return VK_FAIL;
         rec = Session_Record(id);
         if (rec == nullptr) return VK_FAIL;
     }
@@ -230,8 +233,8 @@ short Session_ReceiveFrame(int16_t id, uint16_t *payloadLength, uint16_t *final,
         }
         Session_BugDebugMsg(id, "2.SwReceive");
     }
-    if (rec->rxExpected > SESSION_BUFFER_SIZE) {
-        // A payload that cannot be held: the stream has lost its footing.
+    if (rec->rxExpected > SESSION_FRAME_PAYLOAD) {
+        // No frame carries more than 256 payload bytes: the stream has lost its footing.
         Session_Fail(id, Session_Text(VK_TEXT_HARDWARE));
         return VK_FAIL;
     }
@@ -258,6 +261,7 @@ short Session_TransportSend(int16_t id, const uint8_t *data, uint16_t length)
     if (rec->linkPort == 0) {
         rc = TCPAPI_Send(rec->handle, data, length);
         if (rc == TCPAPI_DONE) return VK_DONE;
+        if (rc == TCPAPI_FAILED) rec->handle = SESSION_NO_HANDLE;  // the transport closed it
         stopped = rc == TCPAPI_ABORTED;
     } else {
         rc = LINKAPI_Write(static_cast<int16_t>(rec->linkPort), data, length);
@@ -280,6 +284,8 @@ short Session_TransportReceive(int16_t id, uint8_t *buffer, uint16_t count, uint
     if (rec->linkPort == 0) {
         short rc = TCPAPI_WaitForData(rec->handle, buffer, got);
         if (rc == TCPAPI_DONE && *got == count) return VK_DONE;
+        // A failure, or the peer's close, has closed the socket in the transport.
+        if (rc == TCPAPI_FAILED || rc == TCPAPI_DONE) rec->handle = SESSION_NO_HANDLE;
         if (rc == TCPAPI_TIMEOUT) {
             if (rec->blocking) {
                 Session_Fail(id, Session_Text(VK_TEXT_HARDWARE));

@@ -16,6 +16,7 @@ constexpr uint16_t SESSION_HEADER_MAX = 44;       // flags, open block, length, 
 constexpr uint8_t SESSION_PROTOCOL_VERSION = 4;
 constexpr int SESSION_SLOT_HOLD_SECONDS = 30;     // automatic choice skips a stamped slot
 constexpr int SESSION_RELEASE_PAUSE_SECONDS = 2;
+constexpr int32_t SESSION_NO_HANDLE = -1;         // no transport handle (no socket)
 
 // Session frame flags (the first byte of every frame).
 constexpr uint8_t SF_OPEN = 0x80;
@@ -157,8 +158,13 @@ short Session_OpenPassive(int16_t id, SessionOpenParams *params, SessionPeerInfo
 // payload length with SF_END; the hold byte with SF_HOLD; the close code with SF_CLOSE)
 // and a payload of at most 256 bytes, multi-byte numbers most significant byte first.
 // A frame without SF_END carries exactly the payload size the peer announced (256).
-// A received payload longer than the 320-byte receive buffer is refused as a transport
-// failure ("Hardware Level Failure or T.O.", session released).
+// A frame that announces more than 256 payload bytes is refused as a transport failure
+// ("Hardware Level Failure or T.O.", session released).  An open block must announce a
+// frame size from 1 to 256: any other value is refused like a protocol version below 4
+// (nothing shown, the frame receive fails without releasing the session), and the peer
+// values of that block are not taken.  When the transport closes the socket itself (a
+// failure, the peer's close), the record forgets it, so that every socket is closed
+// exactly once.
 
 // Sends the txLength = payloadLength bytes at the start of txBuffer as one frame, with
 // the header the send flags ask for (the end and close parts only when final is 1).

@@ -34,18 +34,23 @@ int ChooseSlot()
     return -1;
 }
 
+void FreeRecord(SessionRecord *rec)
+{
+    Mem_Free("SEST", rec->txBuffer);
+    Mem_Free("SESR", rec->rxBuffer);
+    Mem_Free("SESS", rec);
+}
+
 SessionRecord *AllocateRecord()
 {
     auto *rec = static_cast<SessionRecord *>(Mem_Malloc("SESS", sizeof(SessionRecord)));
     if (rec == nullptr) return nullptr;
     memset(rec, 0, sizeof *rec);
-    rec->handle = -1;
+    rec->handle = SESSION_NO_HANDLE;
     rec->txBuffer = static_cast<uint8_t *>(Mem_Malloc("SEST", SESSION_BUFFER_SIZE));
     rec->rxBuffer = static_cast<uint8_t *>(Mem_Malloc("SESR", SESSION_BUFFER_SIZE));
     if (rec->txBuffer == nullptr || rec->rxBuffer == nullptr) {
-        Mem_Free("SEST", rec->txBuffer);
-        Mem_Free("SESR", rec->rxBuffer);
-        Mem_Free("SESS", rec);
+        FreeRecord(rec);
         return nullptr;
     }
     return rec;
@@ -58,6 +63,19 @@ void CloseTransport(const SessionRecord *rec)
         return;
     }
     LINKAPI_Push(static_cast<int16_t>(rec->linkPort));
+}
+
+// A reset drops a session without a word to the peer: its memory, compression
+// contexts and socket go, nothing is sent.
+void Drop(int16_t id)
+{
+    SessionRecord *rec = sessionTable[id];
+    if (rec == nullptr) return;
+    ZIP_ZipDelete(static_cast<uint16_t>(id));
+    ZIP_UnzipDelete(static_cast<uint16_t>(id));
+    if (rec->linkPort == 0) TCPAPI_Close(rec->handle);
+    FreeRecord(rec);
+    sessionTable[id] = nullptr;
 }
 
 }  // namespace
@@ -84,9 +102,7 @@ void Session_Release(int16_t id, ReleasePause pause)
     ZIP_ZipDelete(static_cast<uint16_t>(id));
     ZIP_UnzipDelete(static_cast<uint16_t>(id));
     CloseTransport(rec);
-    Mem_Free("SEST", rec->txBuffer);
-    Mem_Free("SESR", rec->rxBuffer);
-    Mem_Free("SESS", rec);
+    FreeRecord(rec);
     sessionTable[id] = nullptr;
     if (pause == ReleasePause::Yes) Session_PauseSeconds(SESSION_RELEASE_PAUSE_SECONDS);
 }
@@ -127,7 +143,7 @@ void Session_Reset(void)
         Platform_LockInit(&tableLock);
         tableLockReady = true;
     }
-    sessionTable.fill(nullptr);
+    for (int16_t id = 0; id < SESSION_MAX; ++id) Drop(id);
     closeTime.fill(0);
     Session_DefaultMessages();
     ZIP_ZipReset();

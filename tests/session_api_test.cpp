@@ -99,6 +99,7 @@ TEST_F(Sessions, TheLowerCompressionVersionWins)
     Bytes open(42, 0);
     open[0] = 0xC0;
     open[1] = 4;  // protocol version; compression version 0 follows
+    open[38] = 1;  // frame size 256
     caller.ConnectSoon(port);
     std::thread send([&] {
         caller.Join();

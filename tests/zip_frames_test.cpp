@@ -8,6 +8,7 @@
 #include <thread>
 #include <string>
 
+#include "support/abort_script.h"
 #include "support/fake_platform.h"
 #include "support/lzss_memory.h"
 #include "support/recorders.h"
@@ -231,21 +232,80 @@ TEST_F(ZipFrames, ReadsOf32767BytesAndMoreAreServedInParts)
     EXPECT_TRUE(got == message);
 }
 
-TEST_F(ZipFrames, HoldSendsOnlyAFullFrame)
+// A hold never leaves a message ending in an empty frame: a full plain frame waits for
+// the end, whose frame then carries it.
+TEST_F(ZipFrames, AHeldFullPlainFrameLeavesWithTheEnd)
 {
     short id = WireSession(socket, TURN_SEND, 0);
     SessionRecord *rec = Session_Record(id);
     Bytes part = Unique(256);
-    ASSERT_EQ(ZIP_ZipFrame(id, part.data(), 200, rec->txBuffer), ZIP_OK);
+    ASSERT_EQ(ZIP_ZipFrame(id, part.data(), 256, rec->txBuffer), ZIP_OK);
     rec->txHold = 1;
     rec->holdValue = 9;
     EXPECT_EQ(ZIP_ZipHold(id, rec->txBuffer), ZIP_OK);
-    EXPECT_TRUE(peer.Receive(1, 200).empty()) << "200 bytes are no whole frame";
-    ASSERT_EQ(ZIP_ZipFrame(id, part.data() + 200, 56, rec->txBuffer), ZIP_OK);
-    EXPECT_EQ(ZIP_ZipHold(id, rec->txBuffer), ZIP_OK);
-    Bytes expected = {0x20, 9};
-    expected.insert(expected.end(), part.begin(), part.end());
-    EXPECT_EQ(peer.Receive(258, 300), expected);
+    EXPECT_TRUE(peer.Receive(1, 200).empty()) << "the message may end here";
+    rec->txEnd = 1;
+    ASSERT_EQ(ZIP_ZipFlush(id, rec->txBuffer), ZIP_OK);
+    EXPECT_EQ(peer.Receive(261, 300), Bytes({0x60, 0x01, 0x00, 9}) + part);
+}
+
+// A peer's frames can break a message, never a read: nothing is written past the
+// request, the count never exceeds it, and a broken stream is never reported as ended.
+TEST_F(ZipFrames, AHostileStreamNeverMakesAReadOverrunOrEndFalsely)
+{
+    Bytes stream = LzssEncode(Unique(300));
+    Bytes first = Bytes{0x08} + Bytes(stream.begin(), stream.begin() + 256);
+    size_t decodable = LzssDecode(Bytes(stream.begin(), stream.begin() + 256)).size();
+    Bytes got;
+    uint8_t last = 0;
+
+    short id = Receiver(first + Bytes{0x48, 0x00, 0x00});
+    EXPECT_EQ(Read(id, got, static_cast<uint16_t>(decodable), last), ZIP_OK);
+    EXPECT_EQ(Read(id, got, 5, last), ZIP_ENDED) << "an empty last frame ends the message";
+    EXPECT_EQ(got, LzssDecode(Bytes(stream.begin(), stream.begin() + 256)));
+    Session_Record(id)->handle = -1;  // the connection stays for the next session
+    Session_Release(id, ReleasePause::No);
+
+    got.clear();
+    id = Receiver(first + Bytes{0x40, 0x00, 0x02, 'x', 'y'});
+    EXPECT_EQ(Read(id, got, 400, last), ZIP_FAILED) << "a plain frame inside a compressed message";
+    EXPECT_EQ(last, 0);
+    EXPECT_LE(got.size(), 400u);
+}
+
+// A peer that announced tiny frames starves a non-blocking read in the middle of the
+// primer: no primer byte counts as delivered.
+TEST_F(ZipFrames, ATimeOutInsideThePrimerDeliversNothing)
+{
+    short id = WireSession(socket, TURN_RECEIVE, 2);
+    Session_Record(id)->peerFrameSize = 3;
+    Session_Record(id)->blocking = 0;
+    SESSION_SetTimeout(1000);
+    AbortScript script;
+    script.Advance(clock, 2);
+    Bytes literals = {0xFF};  // eight literal spaces, then eight more, then two: the primer
+    for (int group = 0; group < 3; ++group) {
+        literals.insert(literals.end(), group < 2 ? 8 : 2, ' ');
+        if (group < 2) literals.push_back(0xFF);
+    }
+    literals.insert(literals.end(), {'o', 'k'});
+    peer.Send(Bytes{0x08} + Bytes(literals.begin(), literals.begin() + 3));
+    Bytes got;
+    uint8_t last = 0;
+    EXPECT_EQ(Read(id, got, 1, last), ZIP_WOULD_BLOCK);
+    EXPECT_TRUE(got.empty()) << "two primer bytes decoded, none delivered";
+    Bytes rest(literals.begin() + 3, literals.end());
+    Bytes wire;
+    for (size_t at = 0; at < rest.size(); at += 3) {
+        size_t n = std::min<size_t>(3, rest.size() - at);
+        if (at + n == rest.size()) wire = wire + Bytes{0x48, 0x00, static_cast<uint8_t>(n)};
+        else wire.push_back(0x08);
+        wire.insert(wire.end(), rest.begin() + static_cast<long>(at), rest.begin() + static_cast<long>(at + n));
+    }
+    peer.Send(wire);
+    EXPECT_EQ(Read(id, got, 1, last), ZIP_OK);
+    EXPECT_EQ(Read(id, got, 1, last), ZIP_ENDED);
+    EXPECT_EQ(got, Text("ok"));
 }
 
 TEST_F(ZipFrames, ReadsOfExactSizeReportTheEndOfTheMessage)
@@ -293,7 +353,8 @@ TEST_F(ZipFrames, EmptyAndPrimerOnlyMessages)
     short id = Receiver(Bytes{0x40, 0x00, 0x00, 0x48, 0x00, 0x03, 0x00, 0xDC, 0xFF, 0x40, 0x00, 0x01, 'k'});
     Bytes got;
     uint8_t last = 0;
-    EXPECT_EQ(Read(id, got, 5, last), ZIP_FAILED) << "an empty message while compression is on";
+    EXPECT_EQ(Read(id, got, 5, last), ZIP_ENDED) << "an empty message ends at once, compression on or not";
+    EXPECT_TRUE(got.empty());
     EXPECT_EQ(Read(id, got, 5, last), ZIP_ENDED) << "the primer alone";
     EXPECT_TRUE(got.empty());
     EXPECT_EQ(Read(id, got, 5, last), ZIP_ENDED);

@@ -12,7 +12,7 @@ namespace {
 
 constexpr int32_t DEFAULT_RECEIVE_TIMEOUT_MS = 60000;
 constexpr int32_t DEFAULT_SEND_TIMEOUT_MS = 5000;
-constexpr uint32_t RECEIVE_SLICE_MS = 1000;
+constexpr uint32_t RECEIVE_SLICE_MS = PLATFORM_POLL_MS;  // a pass blocks at most 10 ms
 constexpr uint8_t MODE_DATAGRAM = 2;
 constexpr size_t ADDRESS_TEXT_SIZE = 16;
 constexpr int32_t LARGEST_OPEN_HANDLE = 0x7FFF;  // TCPAPI_Open answers in 16 bits

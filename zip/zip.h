@@ -42,8 +42,9 @@ int16_t ZIP_ZipDelete(uint16_t sessionId);
 int16_t ZIP_ZipFrame(uint16_t sessionId, const uint8_t *data, uint16_t length, uint8_t *frameBuffer);
 // Ends the current message: the rest goes out as its last frame.
 int16_t ZIP_ZipFlush(uint16_t sessionId, uint8_t *frameBuffer);
-// A hold: sends the frame now if it is full, keeps the rest and the message going
-// (compressed: the same stream, no new primer).  Never a short frame without the end.
+// A hold: keeps the message going (compressed: the same stream, no new primer).  A full
+// frame of a compressed message goes out now; anything else waits for the next byte or
+// the end.  Never a short frame without the end, never an empty last frame.
 int16_t ZIP_ZipHold(uint16_t sessionId, uint8_t *frameBuffer);
 
 // Decompressor contexts.
@@ -52,9 +53,14 @@ int16_t ZIP_UnzipCreate(uint16_t sessionId, uint16_t capacity);
 int16_t ZIP_UnzipDelete(uint16_t sessionId);
 
 // Delivers *count bytes of the current message into destination (any uint16_t count;
-// longer than 32767: served in parts).  On return *count holds the bytes delivered and
-// *last is 1 when the message ended.  1 (ended), 0, -1, -2, -3.  A request for 0 bytes
-// that begins a message keeps the frame it received for the next call.
+// longer than 32767: served in parts).  On return *count holds the bytes written to
+// destination, never more than asked, and *last is 1 when the message ended.  1 (ended),
+// 0, -1, -2, -3, -4 (ZIP_WOULD_BLOCK).  A request for 0 bytes that begins a message keeps
+// the frame it received for the next call.  An empty message (one empty last frame)
+// ends at once with a count of 0, whatever the version.  A message's frames are all
+// compressed or all plain, as its first one, and none carries more than the capacity
+// given at creation: another frame breaks the message (-1).  A decoding failure is never
+// reported as the end of the message.
 int16_t ZIP_UnzipFrame(uint16_t sessionId, uint8_t *frameData, uint8_t *destination, uint16_t *count,
                        uint8_t *last);
 

@@ -7,23 +7,34 @@
 
 namespace {
 
+// Where a context stands in the message it is receiving.
+enum class RxState : uint8_t {
+    Idle,      // the next call begins a message
+    Held,      // the message's first frame is here, received by an earlier call
+    Decoding,  // a compressed message: the decoder has started (primer bytes may remain)
+    Copying,   // a plain message
+};
+
+// Codes of the code source besides the ZIP_ results.
+constexpr int SOURCE_ENDED = -4;  // the message's last frame is used up
+
 struct UnzipCtx {
     uint16_t sessionId;
-    uint16_t frameSize;
+    uint16_t frameSize;        // no frame may carry more payload
     uint16_t available;        // a work area exists (0 for good once a message began at version 0)
     uint8_t messageVersion;
-    uint16_t frameCompressed;  // compressed flag of the frame received last
-    uint16_t messageStart;     // the next call begins a message (compressed: until the primer is out)
+    RxState state;
+    uint8_t packed;            // the message's frames are compressed: its first frame decides
     uint8_t lastFrame;         // the frame received last ends the message
     uint8_t ended;             // the last frame is used up
     uint8_t holding;           // a decoded byte is held back for the next call
     uint8_t heldByte;
-    uint8_t releasing;
-    uint8_t firstFrameHeld;    // the message's first frame is here, received by an earlier call
+    uint8_t primerLeft;        // primer bytes still to be dropped
     uint8_t starved;           // the next frame was not there in time (non-blocking)
+    uint8_t broken;            // a frame did not belong to the message
     int16_t readIndex;
-    int16_t delivered;
     int16_t frameLength;
+    int16_t delivered;         // bytes written to the destination in this call
     int16_t requested;
     uint8_t *frameData;
     uint8_t *destination;
@@ -32,22 +43,19 @@ struct UnzipCtx {
 
     int ReceiveFrame();
     int GetCode(uint8_t &byte);
-    int PeekCode();
-    int Limit() const { return lastFrame ? requested + 1 : requested; }
     int PutData(uint8_t byte);
-    bool Full() const { return delivered >= Limit(); }
+    // While the message's last frame is in hand a call stops only once it holds the byte
+    // after its request, or the message has ended: the call that delivers the final
+    // byte then reports the end.
+    bool Full() const { return delivered >= requested && (!lastFrame || holding); }
     bool Holding() const { return holding != 0; }
-    void Release()
-    {
-        releasing = 1;
-        PutData(0);
-    }
+    void Release() {}  // a held byte is placed at the start of the call that takes it
     bool Short() const { return delivered < requested; }
     // Plain room stops one byte short of the request: the last byte of a call may have
     // to be held back, which only PutData does.
     bool Spans(const uint8_t *&code, int &codeLeft, uint8_t *&out, int &room) const
     {
-        if (messageStart || holding || releasing) return false;
+        if (primerLeft != 0 || holding) return false;
         code = frameData + readIndex;
         codeLeft = frameLength - readIndex;
         out = destination + delivered;
@@ -63,88 +71,73 @@ struct UnzipCtx {
 
 Registry<UnzipCtx> decompressors;
 
+// Takes the session's next frame.  After ZIP_TRANSPORT the session, and this context
+// with it, may be gone: nothing of the context is touched then.
 int UnzipCtx::ReceiveFrame()
 {
     uint16_t length = 0;
     uint16_t final = 0;
-    uint16_t packed = 0;
-    short rc = Session_ReceiveFrame(static_cast<int16_t>(sessionId), &length, &final, &packed);
+    uint16_t framePacked = 0;
+    short rc = Session_ReceiveFrame(static_cast<int16_t>(sessionId), &length, &final, &framePacked);
     if (rc == 0) {
         starved = 1;
         return ZIP_FAILED;  // nothing now; the decoder keeps its place
     }
     if (rc != 1) return ZIP_TRANSPORT;
-    frameCompressed = packed;
+    uint8_t kind = framePacked != 0 ? 1 : 0;
+    if (length > frameSize || (state != RxState::Idle && kind != packed)) {
+        ZIP_Trace(sessionId, "UZip frame does not belong to the message");
+        broken = 1;
+        return ZIP_FAILED;
+    }
+    packed = kind;
     lastFrame = final == 1 ? 1 : 0;
     readIndex = 0;
     frameLength = static_cast<int16_t>(length);
     return ZIP_OK;
 }
 
+// The next code byte: 0, SOURCE_ENDED at the end of the message (a last frame that is
+// empty ends it too), ZIP_FAILED for an empty frame inside it or none in time,
+// ZIP_TRANSPORT.
 int UnzipCtx::GetCode(uint8_t &byte)
 {
     if (readIndex == frameLength) {
         if (lastFrame) {
             ended = 1;
-            return -4;
+            return SOURCE_ENDED;
         }
         int rc = ReceiveFrame();
         if (rc != ZIP_OK) return rc;
+        if (frameLength == 0 && lastFrame) {
+            ended = 1;
+            return SOURCE_ENDED;
+        }
     }
     if (readIndex >= frameLength) return ZIP_FAILED;
     byte = frameData[readIndex++];
     return ZIP_OK;
 }
 
-// The first payload byte of the message, looked at without taking it.  After
-// ZIP_TRANSPORT the session, and this context with it, is gone.
-int UnzipCtx::PeekCode()
-{
-    if (readIndex == frameLength) {
-        if (lastFrame) return ZIP_FAILED;
-        int rc = ReceiveFrame();
-        if (rc != ZIP_OK) return rc;
-    }
-    return readIndex < frameLength ? ZIP_OK : ZIP_FAILED;
-}
-
+// The single place that writes to the destination: never past the request, and one
+// byte beyond it only into the held byte.
 int UnzipCtx::PutData(uint8_t byte)
 {
-    if (delivered >= Limit()) {
-        ZIP_Trace(sessionId, "UZIP try to write beyond buffer's end");
-        return ZIP_FAILED;
+    if (primerLeft > 0) {
+        --primerLeft;
+        return ZIP_OK;
     }
-    if (!messageStart) {
-        if (!lastFrame) {
-            destination[delivered++] = byte;
-        } else if (delivered == 0) {
-            if (holding) {
-                destination[0] = heldByte;
-                delivered = 1;
-                holding = 0;
-            }
-            if (delivered == requested && !ended) {
-                heldByte = byte;
-                holding = 1;
-                ++delivered;
-            }
-            if (!releasing && delivered < requested) destination[delivered++] = byte;
-        } else if (delivered == requested) {
-            heldByte = byte;
-            holding = 1;
-            ++delivered;
-        } else {
-            destination[delivered++] = byte;
-        }
-    } else {
-        ++delivered;  // a primer byte
+    if (delivered < requested) {
+        destination[delivered++] = byte;
+        return ZIP_OK;
     }
-    if (available && frameCompressed && messageStart && delivered >= LZ_PRIMER) {
-        messageStart = 0;
-        delivered = static_cast<int16_t>(delivered - LZ_PRIMER);
-        requested = static_cast<int16_t>(requested - LZ_PRIMER);
+    if (lastFrame && !holding) {
+        heldByte = byte;
+        holding = 1;
+        return ZIP_OK;
     }
-    return ZIP_OK;
+    ZIP_Trace(sessionId, "UZIP try to write beyond buffer's end");
+    return ZIP_FAILED;
 }
 
 void FreeContext(UnzipCtx *ctx)
@@ -153,14 +146,12 @@ void FreeContext(UnzipCtx *ctx)
     Mem_Free("UNZIP", ctx);
 }
 
-// Begins a message: 0, or a failure result (the start stays pending; after
-// ZIP_TRANSPORT the context is gone).
+// Begins a message by taking its first frame: ZIP_OK (state Held), ZIP_ENDED for an
+// empty message, or a failure (the start stays pending).
 int16_t BeginMessage(UnzipCtx &ctx)
 {
-    if (!ctx.firstFrameHeld) {
-        ctx.readIndex = ctx.frameLength = 0;
-        ctx.lastFrame = ctx.ended = ctx.holding = ctx.heldByte = 0;
-    }
+    ctx.readIndex = ctx.frameLength = 0;
+    ctx.lastFrame = ctx.ended = ctx.holding = ctx.heldByte = ctx.primerLeft = 0;
     if (ZIP_GetVersion(ctx.sessionId, &ctx.messageVersion) != ZIP_OK) {
         ZIP_Trace(ctx.sessionId, "Error: UZip Session_Id not Found");
         return ZIP_FAILED;
@@ -168,26 +159,57 @@ int16_t BeginMessage(UnzipCtx &ctx)
     if (ctx.messageVersion == 0) {
         ZIP_Trace(ctx.sessionId, "Receive without compression");
         ctx.available = 0;
-        ctx.frameCompressed = 0;
-    } else {
-        if (!ctx.firstFrameHeld) {
-            int rc = ctx.PeekCode();
-            if (rc != ZIP_OK) return static_cast<int16_t>(rc);
-        }
-        ctx.firstFrameHeld = 1;
-        if (ctx.frameCompressed) {
-            if (ctx.work == nullptr) {
-                ZIP_Trace(ctx.sessionId, "UZip Memory Allocation Error");
-                return ZIP_FAILED;
-            }
-            memset(ctx.work, 0, sizeof *ctx.work);
-        }
     }
-    if (!ctx.frameCompressed) {
-        ctx.messageStart = 0;
-        ctx.firstFrameHeld = 0;
+    int rc = ctx.ReceiveFrame();
+    if (rc != ZIP_OK) return static_cast<int16_t>(rc);
+    if (ctx.frameLength == 0) {
+        if (ctx.lastFrame) return ZIP_ENDED;  // an empty message
+        return ZIP_FAILED;
     }
+    if (ctx.packed && ctx.available) {
+        if (ctx.work == nullptr) {
+            ZIP_Trace(ctx.sessionId, "UZip Memory Allocation Error");
+            return ZIP_FAILED;
+        }
+        memset(ctx.work, 0, sizeof *ctx.work);
+    }
+    ctx.state = RxState::Held;
     return ZIP_OK;
+}
+
+// A plain message: bytes copied from the frames.
+int16_t Copy(UnzipCtx &ctx)
+{
+    int rc = ZIP_OK;
+    while (ctx.delivered < ctx.requested) {
+        uint8_t byte = 0;
+        rc = ctx.GetCode(byte);
+        if (rc != ZIP_OK) break;
+        ctx.PutData(byte);
+    }
+    if (rc == ZIP_TRANSPORT) return ZIP_TRANSPORT;
+    if (ctx.starved) return ZIP_WOULD_BLOCK;
+    if (ctx.broken) return ZIP_FAILED;
+    if (rc == SOURCE_ENDED || (ctx.lastFrame && ctx.readIndex == ctx.frameLength)) return ZIP_ENDED;
+    return rc == ZIP_OK ? ZIP_OK : ZIP_FAILED;
+}
+
+// A compressed message: the decoder runs until the request is met or the stream ends.
+int16_t Decode(UnzipCtx &ctx)
+{
+    if (ctx.requested == 0) return ZIP_OK;
+    if (ctx.state == RxState::Held) {
+        ZIP_DecodeStart(*ctx.work);
+        ctx.primerLeft = LZ_PRIMER;
+        ctx.state = RxState::Decoding;
+    }
+    int rc = ZIP_DecodeRun(*ctx.work, ctx);
+    if (rc == ZIP_TRANSPORT) return ZIP_TRANSPORT;
+    if (ctx.starved) return ZIP_WOULD_BLOCK;
+    if (ctx.broken || rc == -5) return ZIP_FAILED;
+    if (ctx.delivered != ctx.requested) ZIP_Trace(ctx.sessionId, "Receive do not much to retrieved");
+    if (ctx.ended) return ZIP_ENDED;
+    return ctx.delivered == ctx.requested ? ZIP_OK : ZIP_FAILED;
 }
 
 int16_t UnzipPart(uint16_t sessionId, uint8_t *frameData, uint8_t *destination, uint16_t *count, uint8_t *last)
@@ -204,11 +226,15 @@ int16_t UnzipPart(uint16_t sessionId, uint8_t *frameData, uint8_t *destination, 
     ctx->destination = destination;
     ctx->delivered = 0;
     ctx->requested = static_cast<int16_t>(wanted);
-    ctx->releasing = 0;
     ctx->starved = 0;
-    if (ctx->messageStart) {
+    ctx->broken = 0;
+    if (ctx->state == RxState::Idle) {
         int16_t rc = BeginMessage(*ctx);
         if (rc == ZIP_TRANSPORT) return rc;
+        if (rc == ZIP_ENDED) {
+            *last = 1;
+            return ZIP_ENDED;
+        }
         if (rc != ZIP_OK) return ctx->starved ? ZIP_WOULD_BLOCK : rc;
     }
     uint8_t version = 0;
@@ -220,47 +246,19 @@ int16_t UnzipPart(uint16_t sessionId, uint8_t *frameData, uint8_t *destination, 
         ZIP_Trace(sessionId, "Incorrect unzip version");
         return ZIP_VERSION_CHANGED;
     }
-    int16_t result = ZIP_OK;
-    if (!ctx->frameCompressed || !ctx->available) {
-        for (int16_t i = 0; i < ctx->requested; ++i) {
-            uint8_t byte = 0;
-            int rc = ctx->GetCode(byte);
-            if (rc == ZIP_TRANSPORT) return ZIP_TRANSPORT;  // the session is gone
-            if (rc == ZIP_OK) rc = ctx->PutData(byte);
-            if (rc != ZIP_OK) {
-                result = static_cast<int16_t>(rc);
-                break;
-            }
-        }
-        *last = (ctx->lastFrame && ctx->readIndex == ctx->frameLength) ? 1 : 0;
-        if (ctx->starved) {
-            *count = static_cast<uint16_t>(ctx->delivered);
-            return ZIP_WOULD_BLOCK;
-        }
-    } else if (ctx->requested > 0) {
-        if (ctx->messageStart) {
-            ZIP_DecodeStart(*ctx->work);
-            ctx->firstFrameHeld = 0;
-            ctx->requested = static_cast<int16_t>(ctx->requested + LZ_PRIMER);
-        }
-        int rc = ZIP_DecodeRun(*ctx->work, *ctx);
-        if (rc == ZIP_TRANSPORT) return ZIP_TRANSPORT;
-        if (ctx->starved) {
-            *count = static_cast<uint16_t>(ctx->delivered);
-            return ZIP_WOULD_BLOCK;
-        }
-        if (!ctx->ended && ctx->lastFrame) --ctx->delivered;
-        if (ctx->delivered != ctx->requested || rc != 0) {
-            ZIP_Trace(sessionId, "Receive do not much to retrieved");
-            result = ZIP_FAILED;
-        }
-        *last = ctx->ended;
+    bool compressed = ctx->packed && ctx->available;
+    if (ctx->state == RxState::Held && !compressed) ctx->state = RxState::Copying;
+    if (ctx->holding && ctx->requested > 0) {
+        destination[0] = ctx->heldByte;
+        ctx->delivered = 1;
+        ctx->holding = 0;
     }
+    int16_t result = compressed ? Decode(*ctx) : Copy(*ctx);
+    if (result == ZIP_TRANSPORT) return result;
     *count = static_cast<uint16_t>(ctx->delivered);
-    if (*last) {
-        ctx->messageStart = 1;
-        ctx->firstFrameHeld = 0;
-        result = ZIP_ENDED;
+    if (result == ZIP_ENDED) {
+        *last = 1;
+        ctx->state = RxState::Idle;
     }
     return result;
 }
@@ -284,7 +282,7 @@ int16_t ZIP_UnzipCreate(uint16_t sessionId, uint16_t capacity)
     ctx->sessionId = sessionId;
     ctx->frameSize = capacity;
     ctx->messageVersion = ZIP_DEFAULT_VERSION;
-    ctx->messageStart = 1;
+    ctx->state = RxState::Idle;
     decompressors.Append(ctx);
     ctx->work = static_cast<UnzipWork *>(Mem_Malloc("UNZIP", sizeof(UnzipWork)));
     if (ctx->work != nullptr) {

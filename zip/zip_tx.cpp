@@ -202,7 +202,11 @@ int16_t ZIP_ZipHold(uint16_t sessionId, uint8_t *frameBuffer)
         return ZIP_FAILED;
     }
     ctx->frameBuffer = frameBuffer;
-    if (ctx->messageStart || ctx->fill < ctx->capacity) return ZIP_OK;
+    // A full frame leaves only when more of the message is sure to follow: a compressed
+    // stream always codes more bytes at its end, a plain message may end right here, and
+    // its last frame must then carry these bytes (a message never ends with an empty
+    // frame).
+    if (ctx->messageStart || ctx->fill < ctx->capacity || !ctx->compressing) return ZIP_OK;
     ctx->frameSent = 1;
     if (SendFrame(*ctx, ctx->fill, 0, ctx->compressing) != ZIP_OK) return ZIP_FAILED;
     ctx->fill = 0;
