@@ -20,6 +20,9 @@ bool sharedBuffers = false;
 constexpr int MIN_FRAME = 5;
 constexpr int NOISE_DRAW_LIMIT = 100;
 constexpr uint16_t TRACE_CHANNEL_BASE = 100;
+// A raw read takes at most this many characters: noise that never completes a frame
+// ends it as a wait that ended without one, so that the retry budget bounds a receive.
+constexpr uint32_t RAW_READ_BUDGET = 2u * LINK_BUFFER_SIZE;
 
 void SetNextSendSeq(LinkPort &p, uint8_t v) { p.seq = static_cast<uint8_t>((p.seq & 0x38) | (v & 7)); }
 void SetExpectSeq(LinkPort &p, uint8_t v) { p.seq = static_cast<uint8_t>((p.seq & 0x07) | (v & 7) << 3); }
@@ -113,9 +116,9 @@ uint16_t LINK_ReadRaw(short port, uint8_t *buffer, uint16_t capacity)
     uint16_t count = 0;
     bool started = false;
     bool complete = false;
-    while (count < capacity) {
+    for (uint32_t drawn = 0; count < capacity; ++drawn) {
         uint8_t c = 0;
-        if (RS232_ReceiveCharWait(port, &c) == -1) {
+        if (drawn == RAW_READ_BUDGET || RS232_ReceiveCharWait(port, &c) == -1) {
             if (SCRIPT_Recording(port)) SCRIPT_Write(port, nullptr, 0);
             return 0;  // a partial frame is dropped
         }

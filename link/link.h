@@ -50,7 +50,9 @@ uint8_t *BUFFERS_GetRx(short port);
 uint8_t *BUFFERS_GetTx(short port);
 
 short LINK_Transmit(short port, const uint8_t *frame, uint16_t length);
-// One raw frame from 0x12 to 0x0D: its length, 0 for none, capacity + 1 when cut.
+// One raw frame from 0x12 to 0x0D: its length, 0 for none, capacity + 1 when cut.  It
+// takes at most 8320 characters: after that many without a whole frame it answers 0,
+// as a character wait that ended without one does.
 uint16_t LINK_ReadRaw(short port, uint8_t *buffer, uint16_t capacity);
 // One checked frame: 0 nothing came, -1 bad, k + 1 data of k bytes, 1 an ACK.
 short LINK_RcvFrame(short port, uint8_t *buffer, uint16_t capacity);

@@ -23,7 +23,7 @@ constexpr int SETTINGS_ENTRIES = 500;
 constexpr uint32_t REPLAY_PAUSE = 500;  // after each frame replayed: 200 ms
 
 std::array<ScriptMode, LINK_PORT_LAST + 1> modes{};
-std::array<long, LINK_PORT_LAST + 1> positions{};
+std::array<int64_t, LINK_PORT_LAST + 1> positions{};
 bool initialised = false;
 
 std::string ScriptDirectory()
@@ -118,7 +118,7 @@ short SCRIPT_Read(short port, uint8_t *buffer, uint16_t *length)
         LINK_Trace(port, "SCRIPT READ : File not found");
         return 0;
     }
-    if (fseek(f, positions[port], SEEK_SET) != 0) return EndOfScript(port, f, "SCRIPT READ : Seek End Of File (seek)");
+    if (!Platform_FileSeek(f, positions[port])) return EndOfScript(port, f, "SCRIPT READ : Seek End Of File (seek)");
     for (;;) {
         uint8_t head[5];
         if (fread(head, 1, 1, f) != 1 || fread(head + 1, 1, 4, f) != 4) {
@@ -131,7 +131,7 @@ short SCRIPT_Read(short port, uint8_t *buffer, uint16_t *length)
             }
             *length = static_cast<uint16_t>(size);
             SCRIPT_Pause(REPLAY_PAUSE);
-            positions[port] = ftell(f);
+            positions[port] = Platform_FileTell(f);
             fclose(f);
             return 1;
         }
@@ -142,9 +142,11 @@ short SCRIPT_Read(short port, uint8_t *buffer, uint16_t *length)
             continue;
         }
         // Another type, a pause of another size, or a frame longer than the receive
-        // buffer: skipped.  A frame skipped so counts as a wait that ended empty.
-        long next = ftell(f) + static_cast<long>(size);
-        if (fseek(f, next, SEEK_SET) != 0) return EndOfScript(port, f, "SCRIPT READ : Seek End Of File (seek)");
+        // buffer: skipped.  A frame skipped so counts as a wait that ended empty.  A
+        // record reaching past the end of the file is the end of the file.
+        int64_t next = Platform_FileTell(f) + static_cast<int64_t>(size);
+        if (next > Platform_FileSize(f)) return EndOfScript(port, f, "SCRIPT READ : Read End Of File (read)");
+        if (!Platform_FileSeek(f, next)) return EndOfScript(port, f, "SCRIPT READ : Seek End Of File (seek)");
         if (head[0] == RECORD_FRAME) {
             positions[port] = next;
             fclose(f);

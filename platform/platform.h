@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 // Calendar clock in whole seconds, as time() gives it.
 int64_t Platform_Time();
@@ -37,6 +38,12 @@ void *Platform_FindSymbol(void *library, const char *name);
 
 // Creates a directory and the ones above it that are missing; failures are ignored.
 void Platform_MakeDirectories(const char *path);
+// Positions in a file opened with fopen, in 64 bits on every system (a 32-bit long
+// cannot hold them): seek to an offset from the start (true when done), the current
+// position, and the file's size (or -1).
+bool Platform_FileSeek(FILE *f, int64_t offset);
+int64_t Platform_FileTell(FILE *f);
+int64_t Platform_FileSize(FILE *f);
 // True when a file or directory of that name exists.
 bool Platform_Exists(const char *path);
 // The directory separator of the system.

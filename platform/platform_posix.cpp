@@ -51,3 +51,14 @@ void Platform_MakeDirectories(const char *path)
 }
 
 bool Platform_Exists(const char *path) { return access(path, F_OK) == 0; }
+
+bool Platform_FileSeek(FILE *f, int64_t offset) { return fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0; }
+
+int64_t Platform_FileTell(FILE *f) { return static_cast<int64_t>(ftello(f)); }
+
+int64_t Platform_FileSize(FILE *f)
+{
+    struct stat st {};
+    if (fstat(fileno(f), &st) != 0) return -1;
+    return static_cast<int64_t>(st.st_size);
+}

@@ -56,3 +56,9 @@ void Platform_MakeDirectories(const char *path)
 }
 
 bool Platform_Exists(const char *path) { return _access(path, 0) == 0; }
+
+bool Platform_FileSeek(FILE *f, int64_t offset) { return _fseeki64(f, offset, SEEK_SET) == 0; }
+
+int64_t Platform_FileTell(FILE *f) { return _ftelli64(f); }
+
+int64_t Platform_FileSize(FILE *f) { return _filelengthi64(_fileno(f)); }

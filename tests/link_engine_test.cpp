@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <cstring>
 #include <string>
 
@@ -48,6 +51,25 @@ TEST_F(LinkEngine, ASilentPeerGetsTheFrameAgainUpToTheLimit)
     EXPECT_EQ(frames[1], frames[0]);
     EXPECT_EQ(frames[2], frames[0]);
     EXPECT_EQ(Count(TakeTraces(), "Retry to send"), 3);
+}
+
+// Noise that never stops, and never holds a frame, ends a receive all the same.
+TEST_F(LinkEngine, EndlessNoiseEndsTheReceive)
+{
+    LINK_SetMaxRetry(port, 0);
+    std::atomic<bool> receiving{true};
+    std::atomic<bool> noiseStillFlowing{false};
+    std::thread noise([&] {
+        Bytes chunk(512, 'A');
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (receiving && std::chrono::steady_clock::now() < deadline) peer.Send(chunk);
+        noiseStillFlowing = receiving.load();
+    });
+    uint8_t buffer[64];
+    EXPECT_EQ(LINK_Receive(port, buffer, sizeof buffer), 0);
+    receiving = false;
+    noise.join();
+    EXPECT_FALSE(noiseStillFlowing) << "the receive ended while the noise went on";
 }
 
 TEST_F(LinkEngine, ABadFrameFollowedByAGoodOneIsAcceptedWithoutRetry)

@@ -101,6 +101,17 @@ TEST(LinkScripts, RecordThenReplayInPlaceOfTheLine)
     EXPECT_EQ(LINK_ReadRaw(32, raw, LINK_BUFFER_SIZE), 0) << "a frame longer than 4160 bytes counts as a time-out";
     EXPECT_EQ(clock.SleptMs() - slept, 100u) << "after a pause of one tenth; the other records skipped";
     EXPECT_EQ(LINK_ReadRaw(32, raw, LINK_BUFFER_SIZE), ack.size()) << "the position moved past it";
+
+    // A length that reaches past the end of the file (0xFFFFFFFB: backwards, in a 32-bit
+    // long) is the end of the file, every time.
+    Bytes far = Bytes{7, 0xFB, 0xFF, 0xFF, 0xFF} + Record(2, ack);
+    WriteText(dir + "/LINKSCRIPT.32", std::string(far.begin(), far.end()));
+    LINK_ReadRaw(32, raw, LINK_BUFFER_SIZE);  // ends the pass over the earlier file
+    TakeTraces();
+    EXPECT_EQ(LINK_ReadRaw(32, raw, LINK_BUFFER_SIZE), 0);
+    EXPECT_EQ(LINK_ReadRaw(32, raw, LINK_BUFFER_SIZE), 0);
+    EXPECT_EQ(TakeTraces(), (std::vector<std::string>{"SCRIPT READ : Read End Of File (read)",
+                                                      "SCRIPT READ : Read End Of File (read)"}));
 }
 
 }  // namespace

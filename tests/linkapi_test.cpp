@@ -7,6 +7,8 @@
 #include <thread>
 
 #include "session/session.h"
+#include "support/abort_script.h"
+#include "support/fake_platform.h"
 #include "support/link_peer.h"
 #include "support/session_wiring.h"
 #include "transport/linkapi.h"
@@ -110,6 +112,23 @@ TEST_F(Bridge, ASeventhGreetingByteAnswersTheLogIn)
     EXPECT_EQ(LINKAPI_Open(port, 5005), LINKAPI_DONE) << "no further frame awaited";
     EXPECT_EQ(reports.back(), "LogIn Success");
     EXPECT_EQ(far.Receive().size(), 75u);
+}
+
+// A link that fails at once (a port never opened) is tried about once a second until
+// the log-in's 10 seconds are over, not in a busy loop.
+TEST_F(Bridge, ALinkThatFailsAtOnceIsTriedOnceASecond)
+{
+    short unopened = 10;
+    LINKAPI_Reset(unopened);
+    LINKAPI_SetP2P(unopened, 0);
+    FakeClock clock;
+    AbortScript script;
+    script.StopAt(3000);  // a busy loop would be stopped here, not hang the test
+    TakeTraces();
+    EXPECT_EQ(LINKAPI_Open(unopened, 5005), LINKAPI_FAILED);
+    EXPECT_EQ(reports, (std::vector<std::string>{"LogIn to Center", "LogIn Timeout"}));
+    EXPECT_LE(clock.LongestSleepMs(), 10u);
+    EXPECT_LT(TakeTraces().size(), 150u) << "about eleven tries";
 }
 
 TEST_F(Bridge, PeerToPeerStartsSilentlyAndBlocksCountFromOne)

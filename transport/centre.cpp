@@ -4,6 +4,7 @@
 
 #include "platform/platform.h"
 #include "transport/linkapi.h"
+#include "transport/tcpapi.h"
 #include "varnek.h"
 
 namespace {
@@ -34,6 +35,19 @@ void BuildLogIn(uint8_t (&record)[LOGIN_SIZE], uint16_t centrePort)
 }
 
 void Report(int16_t port, const char *text) { Session_DebugMsg(port, text); }
+
+// Waits for the clock's next second before another try, so that a link that fails at
+// once is tried about once a second, not in a busy loop: false when the abort callback
+// asks to stop.
+bool PauseBeforeRetry()
+{
+    int64_t second = Platform_Time();
+    while (Platform_Time() == second) {
+        if (ABORT_Check()) return false;
+        Platform_SleepMs(PLATFORM_POLL_MS);
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -79,5 +93,6 @@ int16_t LINKAPI_Open(int16_t port, uint16_t centrePort)
             Report(port, "LogIn Timeout");
             return LINKAPI_FAILED;
         }
+        if (!PauseBeforeRetry()) return LINKAPI_FAILED;
     }
 }

@@ -42,6 +42,8 @@ void LINKAPI_SetP2P(int16_t port, uint16_t flag);
 // Passive start: the peer sends first.  0, or 2 outside 1 to 500.
 int16_t LINKAPI_WaitForOpen(int16_t port);
 // Active start (peer-to-peer, or the log-in to a centre): 0 opened, 2 refused or failed.
+// A greeting read that fails is tried again for 10 whole seconds, at most once in each
+// second of the clock: a link that fails at once costs no processor time.
 int16_t LINKAPI_Open(int16_t port, uint16_t centrePort);
 // Adds a piece to the outgoing block, sending the block first when the piece would not
 // fit.  A piece that can never fit (not below 2080 and the record limit) is refused with
