@@ -2,6 +2,13 @@
 
 set(VARNEK_WARNINGS -Wall -Wextra -Werror)
 
+if(VARNEK_FUZZ)
+  # Every object reports its coverage to libFuzzer; the fuzz targets link its driver.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all
+                      -fno-omit-frame-pointer -gline-tables-only)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 if(VARNEK_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
@@ -56,7 +63,10 @@ function(varnek_export_list target def_file windows_name linux_name)
     list(JOIN names ";\n    " joined)
     set(script ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
     file(WRITE ${script} "{\n  global:\n    ${joined};\n  local: *;\n};\n")
-    target_link_options(${target} PRIVATE -Wl,--version-script=${script} -Wl,--no-undefined)
+    target_link_options(${target} PRIVATE -Wl,--version-script=${script})
+    if(NOT VARNEK_FUZZ)  # clang's sanitizer runtimes come with the program, not the library
+      target_link_options(${target} PRIVATE -Wl,--no-undefined)
+    endif()
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${def_file})
     set_target_properties(${target} PROPERTIES OUTPUT_NAME ${linux_name})
   endif()

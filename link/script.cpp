@@ -61,7 +61,9 @@ uint32_t GetLittleEndian(const uint8_t *p)
            static_cast<uint32_t>(p[3]) << 24;
 }
 
-void ReadSettings(FILE *f)
+}  // namespace
+
+void SCRIPT_ReadSettings(FILE *f)
 {
     for (int entry = 0; entry < SETTINGS_ENTRIES; ++entry) {
         short port = 0;
@@ -73,6 +75,14 @@ void ReadSettings(FILE *f)
         if (strcmp(word, "WRITE") == 0) modes[port] = ScriptMode::Record;
     }
 }
+
+void SCRIPT_Restart()
+{
+    modes.fill(ScriptMode::Off);
+    positions.fill(0);
+}
+
+namespace {
 
 // Ends a replay pass: the next read starts at the first record again.
 short EndOfScript(short port, FILE *f, const char *trace)
@@ -168,12 +178,11 @@ short LINK_ScriptInit(void)
 #endif
     Platform_MakeDirectories(ScriptDirectory().c_str());
     initialised = true;
-    modes.fill(ScriptMode::Off);
-    positions.fill(0);
+    SCRIPT_Restart();
     if (!Platform_Exists("LINKSCRIPT.INI")) return -1;
     FILE *f = fopen("LINKSCRIPT.INI", "r");
     if (f == nullptr) return 0;
-    ReadSettings(f);
+    SCRIPT_ReadSettings(f);
     fclose(f);
     return 0;
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every preset and runs every test: natively, under
-# AddressSanitizer + UndefinedBehaviorSanitizer, the i686 DLL's export check, and the
-# x86-64 Windows build under wine.
+# AddressSanitizer + UndefinedBehaviorSanitizer, the i686 DLL's export check, the
+# x86-64 Windows build under wine, and every fuzz target for 30 seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
@@ -12,4 +12,6 @@ for preset in linux linux-asan win32 win64; do
   echo "== test $preset"
   ctest --preset "$preset" -j 2 || status=1
 done
+echo "== fuzz, 30 s per target"
+scripts/fuzz.sh 30 || status=1
 exit $status
