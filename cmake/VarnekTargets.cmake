@@ -1,6 +1,9 @@
 # Build rules shared by every target of the project.
 
-set(VARNEK_WARNINGS -Wall -Wextra -Werror)
+set(VARNEK_WARNINGS -Wall -Wextra)
+if(VARNEK_WERROR)
+  list(APPEND VARNEK_WARNINGS -Werror)
+endif()
 
 if(VARNEK_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
