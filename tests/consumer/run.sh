@@ -53,7 +53,7 @@ pkgconfig)
     ;;
 cmake)
     src="$from/share/doc/varnek/examples/call_echo.c"
-    cmake -S "$here/cmake" -B "$work/build" -DCMAKE_PREFIX_PATH="$from" -DCALL_ECHO_SOURCE="$src" \
+    cmake -G Ninja -S "$here/cmake" -B "$work/build" -DCMAKE_PREFIX_PATH="$from" -DCALL_ECHO_SOURCE="$src" \
           -DCMAKE_C_FLAGS="-Wall -Wextra -Werror" > "$work/configure.log" || { cat "$work/configure.log"; exit 1; }
     cmake --build "$work/build" > "$work/build.log" || { cat "$work/build.log"; exit 1; }
     if ldd "$work/build/call_echo_static" | grep -q libvarnek; then echo "the static host needs libvarnek.so"; exit 1; fi
@@ -63,6 +63,8 @@ cmake)
     finish_station
     ;;
 wine)
+    dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" ||
+        { echo "32-bit wine (wine32:i386) is not installed: skipped"; exit 77; }
     cmake -E chdir "$work" cmake -E tar xf "$from"
     top="$(dirname "$(find "$work" -name varnek.h)")/.."
     cc=i686-w64-mingw32-gcc
