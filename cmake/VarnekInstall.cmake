@@ -39,8 +39,10 @@ endif()
 
 # pkg-config: varnek.pc.  Its prefix is written at install time, so that an install
 # with --prefix (or DESTDIR, or CPack's staging) names where the files really are.
+set(VARNEK_PC_LIB varnek)
 set(VARNEK_PC_PRIVATE_LIBS "-lstdc++ -lpthread -ldl")
 if(WIN32)
+  set(VARNEK_PC_LIB Varnek)   # libVarnek.dll.a
   set(VARNEK_PC_PRIVATE_LIBS "-lws2_32 -luser32")
 endif()
 configure_file(${PROJECT_SOURCE_DIR}/packaging/varnek.pc.in ${PROJECT_BINARY_DIR}/varnek.pc.in @ONLY)

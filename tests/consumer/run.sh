@@ -5,7 +5,8 @@
 #   run.sh pkgconfig PREFIX STATION WORK   cc with pkg-config, against PREFIX
 #   run.sh cmake     PREFIX STATION WORK   find_package(Varnek), shared and static
 #   run.sh wine      ZIP    STATION WORK   the Windows zip: i686 mingw host linked once
-#                                          with libVarnek.dll.a, once with Varnek.lib,
+#                                          through its varnek.pc (libVarnek.dll.a), once
+#                                          with Varnek.lib,
 #                                          both run under 32-bit wine
 # STATION is a native varnek; exit 77 (skipped) when it is missing.
 set -eu
@@ -69,7 +70,9 @@ wine)
     top="$(dirname "$(find "$work" -name varnek.h)")/.."
     cc=i686-w64-mingw32-gcc
     src="$top/share/doc/varnek/examples/call_echo.c"
-    $cc -Wall -Wextra -Werror -I"$top/include" -o "$work/call_mingw.exe" "$src" "$top/lib/libVarnek.dll.a"
+    # MinGW through the zip's own varnek.pc, then Visual C++'s import library.
+    $cc -Wall -Wextra -Werror -o "$work/call_mingw.exe" "$src" \
+        $(PKG_CONFIG_PATH="$top/lib/pkgconfig" pkg-config --cflags --libs varnek)
     $cc -Wall -Wextra -Werror -I"$top/include" -o "$work/call_msvc_lib.exe" "$src" "$top/lib/Varnek.lib"
     cp "$top/bin/Varnek.dll" "$work/"
     export WINEPREFIX="$work/../wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
