@@ -5,7 +5,8 @@ The synopsis of every function page is taken from the public header, and every n
 the export list must have exactly one page, so that the header, the export list and the
 pages cannot drift apart.  The status texts a page quotes must occur in the library's
 sources.  With --check it only checks; otherwise it also writes OUT/manN/NAME.N, and a
-one-line ".so" page for each further function that a page documents.
+one-line ".so" page for each further function that a page documents; the overview
+varnek(7) gets the index of every function page.
 
 reference.txt: a page starts with "=== NAME[(SECTION)] [MORE NAMES...]" (section 3 when
 none is given; every name of a section-3 page is a function of the export list), then
@@ -168,6 +169,15 @@ def render_section(title, lines):
     return out
 
 
+def function_index(pages):
+    """The FUNCTIONS section of the overview page: every section-3 page and its brief."""
+    lines = []
+    for page in pages:
+        if page["section"] == "3":
+            lines += ["@ " + ", ".join("%s(3)" % n for n in page["names"]), page["brief"] + "."]
+    return ("FUNCTIONS", lines)
+
+
 def render(page, protos, version, date):
     name, section = page["name"], page["section"]
     out = ['.\\" Made by docs/manpages.py from docs/reference.txt; edit that file instead.',
@@ -212,6 +222,8 @@ def main():
         print("reference pages: %d exports, each documented; %d pages in all" % (len(exports), n_pages))
         return
     for page in pages:
+        if page["name"] == "varnek" and page["section"] == "7":
+            page["sections"].insert(len(page["sections"]) - 1, function_index(pages))
         folder = os.path.join(args.out, "man" + page["section"])
         os.makedirs(folder, exist_ok=True)
         with open(os.path.join(folder, "%s.%s" % (page["name"], page["section"])), "w", encoding="utf-8") as f:
