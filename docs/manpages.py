@@ -146,7 +146,7 @@ def render_section(title, lines):
     out = [".SH " + title]
     verbatim = False
     for line in lines + [""]:
-        if line.startswith("    ") or (verbatim and line == "" and False):
+        if line.startswith("    "):
             if not verbatim:
                 out += [".PP", ".RS 4", ".nf"]
                 verbatim = True
