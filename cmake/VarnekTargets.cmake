@@ -1,6 +1,9 @@
 # Build rules shared by every target of the project.
 
-set(VARNEK_WARNINGS -Wall -Wextra -Werror)
+set(VARNEK_WARNINGS -Wall -Wextra)
+if(VARNEK_WERROR)
+  list(APPEND VARNEK_WARNINGS -Werror)
+endif()
 
 if(VARNEK_FUZZ)
   # Every object reports its coverage to libFuzzer; the fuzz targets link its driver.

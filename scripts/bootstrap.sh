@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64
   wine wine64
   clang libclang-rt-14-dev
+  python3 pkg-config dpkg-dev file llvm
 )
 
 missing=()

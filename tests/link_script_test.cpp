@@ -1,6 +1,7 @@
 // Recording received frames to a script file and replaying them in place of the line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -39,8 +40,12 @@ Bytes operator+(Bytes a, const Bytes &b)
 
 Bytes Record(uint8_t type, const Bytes &payload)
 {
-    Bytes r = {type, static_cast<uint8_t>(payload.size()), static_cast<uint8_t>(payload.size() >> 8), 0, 0};
-    r.insert(r.end(), payload.begin(), payload.end());
+    // Sized first and filled from the tail, so that GCC sees the copy in bounds.
+    Bytes r(5 + payload.size(), 0);
+    r[0] = type;
+    r[1] = static_cast<uint8_t>(payload.size());
+    r[2] = static_cast<uint8_t>(payload.size() >> 8);
+    std::copy(payload.begin(), payload.end(), r.end() - static_cast<std::ptrdiff_t>(payload.size()));
     return r;
 }
 

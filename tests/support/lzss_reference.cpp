@@ -1,6 +1,7 @@
 // The plain LZSS coder, in the shape of the classic tree coder.
 #include "support/lzss_reference.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -181,8 +182,11 @@ void Coder::Decode(Input &in, Output &out)
 
 std::vector<uint8_t> Encode(const std::vector<uint8_t> &message)
 {
-    std::vector<uint8_t> input(F + message.size(), ' ');
-    if (!message.empty()) memcpy(input.data() + F, message.data(), message.size());
+    // The message fills the tail of the input: offsets counted from the end stay
+    // within the vector whatever its size.
+    std::vector<uint8_t> input(message.size() + F);
+    std::fill_n(input.begin(), F, ' ');
+    std::copy(message.begin(), message.end(), input.end() - static_cast<std::ptrdiff_t>(message.size()));
     std::vector<uint8_t> out(2 * input.size() + 16);
     auto coder = std::make_unique<Coder>();
     Input in{input.data(), input.size(), 0};

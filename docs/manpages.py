@@ -1,0 +1,237 @@
+#!/usr/bin/env python3
+"""Makes the reference pages (man pages) from docs/reference.txt.
+
+The synopsis of every function page is taken from the public header, and every name of
+the export list must have exactly one page, so that the header, the export list and the
+pages cannot drift apart.  The status texts a page quotes must occur in the library's
+sources.  With --check it only checks; otherwise it also writes OUT/manN/NAME.N, and a
+one-line ".so" page for each further function that a page documents; the overview
+varnek(7) gets the index of every function page.
+
+reference.txt: a page starts with "=== NAME[(SECTION)] [MORE NAMES...]" (section 3 when
+none is given; every name of a section-3 page is a function of the export list), then
+"brief: TEXT", then sections "--- TITLE".  Inside a section: a blank line starts a new
+paragraph; "- text" is a bullet; "@ term" starts a tagged paragraph (its text follows);
+lines indented by four spaces are shown verbatim; `word` is bold, NAME(N) a reference.
+"""
+import argparse
+import os
+import re
+import sys
+
+REQUIRED_3 = ["DESCRIPTION", "RETURN VALUE", "EXAMPLE", "SEE ALSO"]
+
+
+def fail(problems):
+    for p in problems:
+        print("reference pages: " + p, file=sys.stderr)
+    sys.exit(1)
+
+
+def read_exports(def_path):
+    names, in_exports = [], False
+    for line in open(def_path, encoding="utf-8"):
+        line = line.strip()
+        if line == "EXPORTS":
+            in_exports = True
+        elif in_exports and re.fullmatch(r"[A-Za-z_]\w*", line):
+            names.append(line)
+    return names
+
+
+def read_prototypes(header_path, mark):
+    """Every declaration starting with `mark`, as plain C with the macros taken out."""
+    text = open(header_path, encoding="utf-8").read()
+    protos = {}
+    for m in re.finditer(r"^" + mark + r" (.*?;)", text, re.S | re.M):
+        decl = " ".join(m.group(1).split())
+        decl = re.sub(r"\s*\b(VKAPI|DRUMMEL_API)\b\s*", " ", decl).replace("* ", "*").strip()
+        decl = decl.replace(" (", "(")
+        name = re.search(r"(\w+)\(", decl).group(1)
+        protos[name] = decl
+    return protos
+
+
+def read_pages(ref_path):
+    pages, page, section = [], None, None
+    for number, line in enumerate(open(ref_path, encoding="utf-8"), 1):
+        line = line.rstrip("\n")
+        if line.startswith("==="):
+            words = line[3:].split()
+            m = re.fullmatch(r"([\w.-]+)(?:\((\d)\))?", words[0])
+            page = {"name": m.group(1), "section": m.group(2) or "3", "names": [m.group(1)] + words[1:],
+                    "brief": "", "sections": [], "line": number}
+            pages.append(page)
+            section = None
+        elif page is None or line.startswith("#"):
+            continue
+        elif line.startswith("brief:") and section is None:
+            page["brief"] = line[6:].strip()
+        elif line.startswith("--- "):
+            section = (line[4:].strip(), [])
+            page["sections"].append(section)
+        elif section is not None:
+            section[1].append(line)
+    return pages
+
+
+def source_texts(dirs):
+    blob = []
+    for d in dirs:
+        for root, _, files in os.walk(d):
+            for f in files:
+                if f.endswith((".cpp", ".h")):
+                    blob.append(open(os.path.join(root, f), encoding="utf-8", errors="replace").read())
+    return "\n".join(blob)
+
+
+def check(pages, exports, protos, sources):
+    problems = []
+    documented = {}
+    for page in pages:
+        where = "page %s (line %d)" % (page["name"], page["line"])
+        titles = [t for t, _ in page["sections"]]
+        if not page["brief"]:
+            problems.append(where + ": no brief")
+        if page["section"] == "3":
+            for name in page["names"]:
+                if name in documented:
+                    problems.append("%s: documented twice (%s and %s)" % (name, documented[name], page["name"]))
+                documented[name] = page["name"]
+                if name not in exports:
+                    problems.append(where + ": %s is not in the export list" % name)
+                if name not in protos:
+                    problems.append(where + ": %s is not declared in the header" % name)
+            for title in REQUIRED_3:
+                if title not in titles:
+                    problems.append(where + ": no %s section" % title)
+        for title, lines in page["sections"]:
+            if title not in ("STATUS TEXTS", "DIAGNOSTICS"):
+                continue
+            for text in re.findall(r'^@ "(.*)"$', "\n".join(lines), re.M):
+                if '"' + text + '"' not in sources:
+                    problems.append(where + ': status text "%s" does not occur in the library' % text)
+    for name in exports:
+        if name not in documented:
+            problems.append("%s: exported, but no reference page documents it" % name)
+    known = {n for p in pages for n in p["names"]}
+    for page in pages:
+        for title, lines in page["sections"]:
+            if title == "SEE ALSO":
+                for ref in re.findall(r"([\w.-]+)\((\d)\)", " ".join(lines)):
+                    if ref[0] not in known and ref[0] not in EXTERNAL_PAGES:
+                        problems.append("page %s: sees also %s(%s), which has no page" % (page["name"], *ref))
+    return problems
+
+
+EXTERNAL_PAGES = {"pkg-config", "socat", "termios", "dlopen", "ld.so", "pthreads", "man", "cmake"}
+
+
+def esc(text):
+    text = text.replace("\\", "\\e")
+    return text
+
+
+def inline(text):
+    text = esc(text)
+    text = re.sub(r"`([^`]+)`", lambda m: "\\fB" + m.group(1).replace("-", "\\-") + "\\fR", text)
+    text = re.sub(r"\b([A-Za-z_][\w.-]*)\((\d)\)", r"\\fB\1\\fR(\2)", text)
+    text = re.sub(r"\*([A-Za-z_]\w*)\*", r"\\fI\1\\fR", text)
+    if text.startswith((".", "'")):
+        text = "\\&" + text
+    return text
+
+
+def render_section(title, lines):
+    out = [".SH " + title]
+    verbatim = False
+    for line in lines + [""]:
+        if line.startswith("    "):
+            if not verbatim:
+                out += [".PP", ".RS 4", ".nf"]
+                verbatim = True
+            out.append("\\&" + esc(line[4:]).replace("-", "\\-"))
+            continue
+        if verbatim:
+            out += [".fi", ".RE"]
+            verbatim = False
+        if line == "":
+            if out[-1] not in (".PP",) and not out[-1].startswith(".SH"):
+                out.append(".PP")
+        elif line.startswith("- "):
+            out += [".IP \\(bu 2", inline(line[2:])]
+        elif line.startswith("@ "):
+            out += [".TP", inline(line[2:])]
+        else:
+            out.append(inline(line.strip()))
+    while out[-1] == ".PP":
+        out.pop()
+    return out
+
+
+def function_index(pages):
+    """The FUNCTIONS section of the overview page: every section-3 page and its brief."""
+    lines = []
+    for page in pages:
+        if page["section"] == "3":
+            lines += ["@ " + ", ".join("%s(3)" % n for n in page["names"]), page["brief"] + "."]
+    return ("FUNCTIONS", lines)
+
+
+def render(page, protos, version, date):
+    name, section = page["name"], page["section"]
+    out = ['.\\" Made by docs/manpages.py from docs/reference.txt; edit that file instead.',
+           '.TH %s %s "%s" "Varnek %s" "Varnek Manual"' % (name.upper() if section != "3" else name, section,
+                                                        date, version),
+           ".nh", ".ad l", ".SH NAME", "%s \\- %s" % (", ".join(page["names"]), esc(page["brief"]))]
+    if section == "3":
+        out += [".SH SYNOPSIS", ".nf", ".B #include <varnek.h>", ".PP"]
+        for n in page["names"]:
+            out.append(".B " + esc(protos[n]))
+        out += [".fi", ".PP", "Link with \\fI\\-lvarnek\\fR (\\fBpkg\\-config \\-\\-libs varnek\\fR).",
+                ]
+    for title, lines in page["sections"]:
+        while lines and lines[-1] == "":
+            lines = lines[:-1]
+        while lines and lines[0] == "":
+            lines = lines[1:]
+        out += render_section(title, lines)
+    return "\n".join(out) + "\n"
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--reference", required=True)
+    ap.add_argument("--header", required=True)
+    ap.add_argument("--def", dest="def_file", required=True)
+    ap.add_argument("--sources", nargs="*", default=[])
+    ap.add_argument("--out")
+    ap.add_argument("--version", default="")
+    ap.add_argument("--date", default="")
+    ap.add_argument("--check", action="store_true")
+    args = ap.parse_args()
+
+    exports = read_exports(args.def_file)
+    protos = read_prototypes(args.header, "VK_EXPORT")
+    pages = read_pages(args.reference)
+    problems = check(pages, exports, protos, source_texts(args.sources))
+    if problems:
+        fail(problems)
+    n_pages = sum(len(p["names"]) for p in pages)
+    if args.check:
+        print("reference pages: %d exports, each documented; %d pages in all" % (len(exports), n_pages))
+        return
+    for page in pages:
+        if page["name"] == "varnek" and page["section"] == "7":
+            page["sections"].insert(len(page["sections"]) - 1, function_index(pages))
+        folder = os.path.join(args.out, "man" + page["section"])
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "%s.%s" % (page["name"], page["section"])), "w", encoding="utf-8") as f:
+            f.write(render(page, protos, args.version, args.date))
+        for other in page["names"][1:]:
+            with open(os.path.join(folder, "%s.%s" % (other, page["section"])), "w", encoding="utf-8") as f:
+                f.write(".so man%s/%s.%s\n" % (page["section"], page["name"], page["section"]))
+
+
+if __name__ == "__main__":
+    main()
