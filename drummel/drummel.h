@@ -31,6 +31,10 @@
  *
  * RS232_WriteDebug appends "channel text" lines to the file that DRUMMEL_DEBUG names,
  * and writes nothing when it is not set.
+ *
+ * DRUMMEL_PCAP<n> names a pcap file that records port n's link frames, both directions,
+ * while the port is open (capture.h tells the format; Wireshark reads it with
+ * tools/wireshark/varnek_link.lua).
  */
 #ifndef DRUMMEL_H
 #define DRUMMEL_H
