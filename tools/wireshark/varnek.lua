@@ -150,8 +150,12 @@ local function frame_size(key, number)
     return p.prefs.frame_size, false
 end
 
+-- varnek_link.lua names the direction of the link frame whose block it hands over.
+local function link_direction(pinfo) return pinfo.private["varnek_link_dir"] end
+
 local function direction_key(pinfo)
-    if pinfo.p2p_dir >= 0 then return "link" .. pinfo.p2p_dir end
+    local link = link_direction(pinfo)
+    if link then return "link:" .. link end
     return tostring(pinfo.src) .. ":" .. pinfo.src_port .. ">" .. tostring(pinfo.dst) .. ":" .. pinfo.dst_port
 end
 
@@ -379,7 +383,8 @@ local function dissect_frame(tvb, pinfo, tree, key)
     end
 
     local present = math.min(expected, have - at)
-    if present < expected and expected <= RECEIVE_BUFFER then
+    local cut = present < expected and expected <= RECEIVE_BUFFER
+    if cut then
         item:add_proto_expert_info(e.cut, string.format("Frame cut short: %d of %d payload bytes", present,
                                                         expected))
     end
@@ -396,6 +401,11 @@ local function dissect_frame(tvb, pinfo, tree, key)
     item:add(f.payload_len, present):set_generated()
     item:append_text(string.format(", %s, payload %d", flag_names(flags), present))
 
+    if expected > RECEIVE_BUFFER or cut then
+        -- The message cannot be joined: its bytes are not all there, or a receiver gives up.
+        if not pinfo.visited then forget_message(key) end
+        return info .. (cut and " (cut short)" or " (the receiver fails the session)")
+    end
     if has(flags, SF_OPEN) or aborting then
         if aborting and not pinfo.visited then forget_message(key) end
         return info
@@ -412,9 +422,11 @@ local function dissect_frame(tvb, pinfo, tree, key)
     return info
 end
 
-local function add_info(pinfo, text, first)
+-- The first frame of a packet over TCP names it; later frames, and frames inside a
+-- link block, are added to what is there.
+local function add_info(pinfo, text)
     pinfo.cols.protocol = "Varnek"
-    if first then
+    if frame_index == 1 and link_direction(pinfo) == nil then
         pinfo.cols.info:set(text)
     else
         pinfo.cols.info:append(" , " .. text)
@@ -423,8 +435,7 @@ end
 
 ------------------------------------------------------------------------------ entry points
 local function dissect_pdu(tvb, pinfo, tree)
-    local first = frame_index == 0
-    add_info(pinfo, dissect_frame(tvb, pinfo, tree, direction_key(pinfo)), first)
+    add_info(pinfo, dissect_frame(tvb, pinfo, tree, direction_key(pinfo)))
     return tvb:len()
 end
 
@@ -441,7 +452,7 @@ local function dissect_frames(tvb, pinfo, tree)
     while offset < tvb:len() do
         local total = frame_length(tvb, offset, key, pinfo.number)
         local length = math.min(total or tvb:len() - offset, tvb:len() - offset)
-        add_info(pinfo, dissect_frame(tvb(offset, length):tvb(), pinfo, tree, key), false)
+        add_info(pinfo, dissect_frame(tvb(offset, length):tvb(), pinfo, tree, key))
         offset = offset + length
     end
     return offset
@@ -449,7 +460,7 @@ end
 
 function p.dissector(tvb, pinfo, tree)
     if tvb:len() == 0 then return 0 end
-    if pinfo.p2p_dir < 0 and pinfo.can_desegment > 0 then
+    if link_direction(pinfo) == nil and pinfo.can_desegment > 0 then
         dissect_tcp_pdus(tvb, tree, 1, pdu_length, dissect_pdu)
         return tvb:len()
     end

@@ -75,6 +75,8 @@ local e = {
                                   expert.group.MALFORMED, expert.severity.ERROR),
     retransmission = ProtoExpert.new("varnek_link.retransmitted", "Retransmission: the receiver refuses it",
                                      expert.group.SEQUENCE, expert.severity.NOTE),
+    snapped = ProtoExpert.new("varnek_link.snapped", "Record cut by the capture's snapshot length",
+                              expert.group.MALFORMED, expert.severity.WARN),
     refused = ProtoExpert.new("varnek_link.refused", "Centre greeting below 2: the caller is refused",
                               expert.group.SEQUENCE, expert.severity.WARN),
 }
@@ -188,6 +190,7 @@ local function dissect_block(dtvb, pinfo, tree, item)
         bt:add(f.payload, ptvb())
         return
     end
+    pinfo.private["varnek_link_dir"] = pinfo.p2p_dir == P2P_DIR_SENT and "sent" or "received"
     session:call(ptvb, pinfo, tree)
 end
 
@@ -204,6 +207,7 @@ local function dissect_link(tvb, pinfo, tree, direction_byte)
         pinfo.p2p_dir = P2P_DIR_RECV
     end
     local arrow = pinfo.p2p_dir == P2P_DIR_SENT and "sent" or "received"
+    if tvb:reported_len() > tvb:len() then item:add_proto_expert_info(e.snapped) end
     local raw = tvb:raw(offset, tvb:len() - offset)
 
     -- The frame begins at the last bare 0x12 before the end, as a receiver takes it.
