@@ -63,6 +63,9 @@ tools)
     exit 1
   fi
   "$varnek" script pcap scripts/LINKSCRIPT.02 > script.pcap || fail "varnek script pcap failed"
+  head -c 33 scripts/LINKSCRIPT.02 > cut.02
+  "$varnek" script pcap cut.02 > cut.pcap 2> cut.err
+  [ $? = 4 ] && grep -q 'cut short' cut.err || fail "a script cut inside a record is not refused with exit code 4"
   detail demo-tcp tcp.pcap
   fields demo-tcp tcp.pcap
   detail demo-serial serial.pcap
