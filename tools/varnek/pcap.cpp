@@ -179,7 +179,7 @@ int ExportScript(const std::string &path)
         }
     }
     if (at != data.size()) {
-        fprintf(stderr, "varnek script pcap: %s ends inside a record header\n", path.c_str());
+        fprintf(stderr, "varnek script pcap: %s: the last record is cut short\n", path.c_str());
         return EXIT_FILE;
     }
     return fflush(stdout) == 0 ? EXIT_OK : EXIT_FILE;
