@@ -24,6 +24,10 @@ rm -rf "$work"
 mkdir -p "$work/home" "$work/scripts" "$work/out"
 cd "$work" || exit 1
 export HOME="$work/home"  # no personal plugins or preferences
+if tshark -G protocols 2> /dev/null | grep -q "	varnek$"; then
+  echo "Wireshark already loads a Varnek dissector from its global plugins: skipped"
+  exit 77
+fi
 failed=0
 
 fail() {
