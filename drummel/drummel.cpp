@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "capture.h"
 #include "line.h"
 
 namespace {
@@ -56,6 +57,7 @@ void Pump(Port &p)
     for (;;) {
         int n = Line_Read(p.line, chunk, sizeof chunk);
         if (n <= 0) return;
+        Capture_Received(static_cast<short>(&p - ports), chunk, static_cast<size_t>(n));
         for (int i = 0; i < n; ++i) {
             if (p.count == p.ring.size()) continue;
             p.ring[(p.head + p.count) % p.ring.size()] = chunk[i];
@@ -118,6 +120,7 @@ short RS232_Open(short port, uint16_t s1, uint16_t s2, uint8_t s3, uint16_t s4, 
     p.head = p.count = 0;
     p.waitMs = s6 != 0 ? s6 : DEFAULT_WAIT_MS;
     p.open = true;
+    Capture_Open(port);
     return 1;
 }
 
@@ -126,6 +129,7 @@ short RS232_Close(short port)
     Port *p = Open(port);
     if (p == nullptr) return 0;
     Line_Close(p->line);
+    Capture_Close(port);
     p->ring.clear();
     p->open = false;
     return 1;
@@ -149,7 +153,9 @@ short RS232_Send(short port, const void *bytes, uint16_t length)
 {
     Port *p = Open(port);
     if (p == nullptr) return 0;
-    return Line_Write(p->line, static_cast<const uint8_t *>(bytes), length) ? 1 : 0;
+    if (!Line_Write(p->line, static_cast<const uint8_t *>(bytes), length)) return 0;
+    Capture_Sent(port, static_cast<const uint8_t *>(bytes), length);
+    return 1;
 }
 
 short RS232_IsTransmitted(short port)

@@ -31,6 +31,11 @@
  *
  * RS232_WriteDebug appends "channel text" lines to the file that DRUMMEL_DEBUG names,
  * and writes nothing when it is not set.
+ *
+ * DRUMMEL_PCAP<n> names a pcap file, created anew when port n opens, that records the
+ * port's link frames of both directions as they complete: one record per frame, link
+ * type USER1 (148), a direction byte (0 received, 1 sent) before the bytes from 0x12 to
+ * 0x0D.  Wireshark reads it with tools/wireshark/varnek_link.lua.
  */
 #ifndef DRUMMEL_H
 #define DRUMMEL_H

@@ -2,6 +2,7 @@
 // between them that prints every session frame crossing the wire.  The stations use the
 // public API only; the relay uses the library's own socket layer.
 #include "demo.h"
+#include "pcap.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -25,20 +26,29 @@
 namespace {
 
 const char *DEMO_HELP =
-    "usage: varnek demo\n"
+    "usage: varnek demo [--pcap FILE] [--serial-pcap FILE]\n"
     "\n"
     "Starts a listener and a caller in this process on loopback and lets them hold a\n"
     "scripted conversation: a short message (sent plain, its compressed form would be\n"
     "longer), records and text that compress, a message written in two parts around a\n"
     "hold, an answer read word by word, and the close.  A relay between the two prints\n"
-    "every session frame on the wire.  Needs no argument and no set-up.\n";
+    "every session frame on the wire.  Needs no argument and no set-up.\n"
+    "  --pcap FILE         write the TCP act to FILE as a capture: one TCP segment per\n"
+    "                      session frame, the caller shown as 127.0.0.1 port 40000 and the\n"
+    "                      listener as 127.0.0.1 port 5005\n"
+    "  --serial-pcap FILE  write the serial act to FILE: every link frame of the station's\n"
+    "                      port, both ways (Wireshark: tools/wireshark/*.lua)\n";
 
 const uint8_t LOOPBACK[4] = {127, 0, 0, 1};
 
 // Splits a byte stream into session frames and prints each.
 class FrameWatcher {
 public:
-    explicit FrameWatcher(const char *direction) : direction_(direction) {}
+    // Each whole frame also goes to capture, as a segment of side, when capture is given.
+    FrameWatcher(const char *direction, PcapTcp *capture, int side)
+        : direction_(direction), capture_(capture), side_(side)
+    {
+    }
 
     void Feed(const uint8_t *data, size_t n)
     {
@@ -78,20 +88,23 @@ private:
                frame_.size() - header);
         for (size_t i = 0; i < frame_.size() && i < 24; ++i) printf(" %02X", frame_[i]);
         printf("%s\n", frame_.size() > 24 ? " ..." : "");
+        if (capture_ != nullptr) PcapTcp_Segment(*capture_, side_, frame_.data(), frame_.size());
         frame_.clear();
     }
 
     const char *direction_;
+    PcapTcp *capture_;
+    int side_;
     Bytes frame_;
 };
 
 // Accepts the caller on one port and connects it to the listener's port.
-void Relay(int32_t listenSocket, uint16_t target, std::atomic<bool> &stop)
+void Relay(int32_t listenSocket, uint16_t target, std::atomic<bool> &stop, PcapTcp *capture)
 {
     int32_t caller = Net_Accept(listenSocket);
     int32_t listener = Net_Socket(NetType::Stream);
     if (Net_Connect(listener, LOOPBACK, target) != 0) Net_ConnectResult(listener, 3000);
-    FrameWatcher up("caller -> listener"), down("listener -> caller");
+    FrameWatcher up("caller -> listener", capture, 0), down("listener -> caller", capture, 1);
     uint8_t buffer[4096];
     while (!stop) {
         bool moved = false;
@@ -294,7 +307,7 @@ void Conversation(short id, const StationOptions &opt)
 
 }  // namespace
 
-int SerialAct(const StationOptions &opt, const char *program)
+int SerialAct(const StationOptions &opt, const char *program, const std::string &pcap)
 {
     printf("\n\nSecond act: the same conversation over a serial line with the link protocol\n");
 #ifdef _WIN32
@@ -308,6 +321,7 @@ int SerialAct(const StationOptions &opt, const char *program)
     SetEnvironment("DRUMMEL_PORT1", cable.pathA);
     SetEnvironment("DRUMMEL_PORT2", cable.pathB);
 #endif
+    if (!pcap.empty()) CaptureSerialPort(2, pcap);
     if (!OpenSerialPort(1, "", program) || !OpenSerialPort(2, "", program)) {
         printf("the serial ports did not open\n");
         return EXIT_OPEN;
@@ -342,11 +356,23 @@ int SerialAct(const StationOptions &opt, const char *program)
     return rc == VK_DONE ? EXIT_OK : EXIT_SESSION;
 }
 
-int Demo(bool help, const char *program)
+int Demo(const std::vector<std::string> &words, const char *program)
 {
-    if (help) {
-        fputs(DEMO_HELP, stdout);
-        return EXIT_OK;
+    std::string tcpPcap, serialPcap;
+    for (size_t i = 0; i < words.size(); ++i) {
+        bool valued = i + 1 < words.size();
+        if (words[i] == "--pcap" && valued) tcpPcap = words[++i];
+        else if (words[i] == "--serial-pcap" && valued) serialPcap = words[++i];
+        else {
+            bool help = words[i] == "--help" || words[i] == "-h";
+            fputs(DEMO_HELP, help ? stdout : stderr);
+            return help ? EXIT_OK : EXIT_USAGE;
+        }
+    }
+    PcapTcp capture;
+    if (!tcpPcap.empty() && !PcapTcp_Open(capture, tcpPcap)) {
+        fprintf(stderr, "varnek demo: cannot write %s\n", tcpPcap.c_str());
+        return EXIT_FILE;
     }
     Session_Reset();
     PCTCP_Open();
@@ -374,7 +400,7 @@ int Demo(bool help, const char *program)
     std::thread listener(ListenerScript, listenParams, opt);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the listener bind
     std::atomic<bool> stop{false};
-    std::thread relay(Relay, relaySocket, listenerPort, std::ref(stop));
+    std::thread relay(Relay, relaySocket, listenerPort, std::ref(stop), tcpPcap.empty() ? nullptr : &capture);
 
     Step("1. The caller opens the session: both sides send a 42-byte open frame.");
     short id = -1;
@@ -391,6 +417,7 @@ int Demo(bool help, const char *program)
         stop = true;
         relay.join();
         listener.join();
+        PcapTcp_Close(capture);
         return EXIT_OPEN;
     }
 
@@ -401,10 +428,11 @@ int Demo(bool help, const char *program)
     listener.join();
     stop = true;
     relay.join();
+    PcapTcp_Close(capture);
     Net_Close(relaySocket);
     PCTCP_Close();
     if (rc != VK_DONE) return EXIT_SESSION;
-    int serial = SerialAct(opt, program);
+    int serial = SerialAct(opt, program, serialPcap);
     printf("\ndemo done.\n");
     return serial;
 }

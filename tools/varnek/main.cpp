@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "demo.h"
+#include "pcap.h"
 #include "serial.h"
 #include "station.h"
 #include "zip/zip.h"
@@ -25,6 +26,8 @@ const char *USAGE =
     "  call --serial N       the same on serial port N (--p2p: without a centre log-in)\n"
     "  centre --serial N     a centre: greets, checks the log-in record, then listens\n"
     "  script dump FILE      every record of a link script file, one line each\n"
+    "  script pcap FILE      the frames of a link script file as a pcap capture, on\n"
+    "                        standard output (Wireshark: tools/wireshark/varnek_link.lua)\n"
     "  demo                  scripted conversations between two stations, over TCP and\n"
     "                        over a serial line with the link protocol\n"
     "\n"
@@ -51,6 +54,7 @@ const char *LISTEN_HELP =
     "  --delay MS          wait MS milliseconds before each answer\n"
     "  --pieces SEED       read in pieces of random sizes (seeded)\n"
     "  --no-compress       offer compression version 0\n"
+    "  --pcap FILE         record the serial port's link frames, both ways, in FILE\n"
     "  -v                  trace every library call on standard error\n";
 
 const char *CALL_HELP =
@@ -70,6 +74,7 @@ const char *CALL_HELP =
     "  --timeout MS        receive time-out (default 60000)\n"
     "  --pieces SEED       write and read in pieces of random sizes (seeded)\n"
     "  --save DIR          store each answer as DIR/answer-N.bin\n"
+    "  --pcap FILE         record the serial port's link frames, both ways, in FILE\n"
     "  -v                  trace every library call on standard error\n";
 
 struct Args {
@@ -168,7 +173,7 @@ bool ServeOne(ListenConfig &cfg, long &saved, int &exitCode)
 int Listen(Args &args, bool centre, const char *program)
 {
     ListenConfig cfg;
-    std::string endpoint, lineSpec;
+    std::string endpoint, lineSpec, pcapFile;
     short serialPort = 0;
     bool noCompress = false;
     SetName(cfg.params, "LISTENER");
@@ -190,6 +195,7 @@ int Listen(Args &args, bool centre, const char *program)
         else if (w == "--no-compress") noCompress = true;
         else if (w == "--serial") serialPort = static_cast<short>(atoi(args.Next().c_str()));
         else if (w == "--line") lineSpec = args.Next();
+        else if (w == "--pcap") pcapFile = args.Next();
         else if (w == "-v") cfg.opt.verbose = true;
         else if (endpoint.empty() && w[0] != '-') endpoint = w;
         else return Usage(LISTEN_HELP, EXIT_USAGE);
@@ -197,9 +203,10 @@ int Listen(Args &args, bool centre, const char *program)
     if (serialPort > 0) {
         snprintf(cfg.params.localAddress, sizeof cfg.params.localAddress, "%d", serialPort);
         endpoint = "serial port " + std::to_string(serialPort);
-    } else if (centre || !ParseEndpoint(endpoint, cfg.params, true)) {
+    } else if (centre || !ParseEndpoint(endpoint, cfg.params, true) || !pcapFile.empty()) {
         return Usage(LISTEN_HELP, EXIT_USAGE);
     }
+    if (!pcapFile.empty()) CaptureSerialPort(serialPort, pcapFile);
     StartLibrary(noCompress);
     InstallStatusDisplay("");
     if (serialPort > 0) {
@@ -230,7 +237,7 @@ int Call(Args &args, const char *program)
     SessionOpenParams params{};
     StationOptions opt;
     std::vector<Bytes> messages;
-    std::string endpoint, abortText, saveDir, lineSpec;
+    std::string endpoint, abortText, saveDir, lineSpec, pcapFile;
     short serialPort = 0;
     uint16_t service = 5005;
     bool noCompress = false, nbm = false, abort = false, p2p = false;
@@ -258,6 +265,7 @@ int Call(Args &args, const char *program)
         else if (w == "--save") saveDir = args.Next();
         else if (w == "--serial") serialPort = static_cast<short>(atoi(args.Next().c_str()));
         else if (w == "--line") lineSpec = args.Next();
+        else if (w == "--pcap") pcapFile = args.Next();
         else if (w == "--p2p") p2p = true;
         else if (w == "--service") service = static_cast<uint16_t>(atoi(args.Next().c_str()));
         else if (w == "-v") opt.verbose = true;
@@ -268,9 +276,10 @@ int Call(Args &args, const char *program)
         snprintf(params.remoteAddress, sizeof params.remoteAddress, "%d", serialPort);
         params.service = service;
         endpoint = "serial port " + std::to_string(serialPort);
-    } else if (!ParseEndpoint(endpoint, params, false)) {
+    } else if (!ParseEndpoint(endpoint, params, false) || !pcapFile.empty()) {
         return Usage(CALL_HELP, EXIT_USAGE);
     }
+    if (!pcapFile.empty()) CaptureSerialPort(serialPort, pcapFile);
     StartLibrary(noCompress);
     InstallStatusDisplay("");
     if (serialPort > 0 && !OpenSerialPort(serialPort, lineSpec, program)) {
@@ -334,10 +343,12 @@ int main(int argc, char **argv)
     if (command == "script") {
         std::string what = args.Next();
         if (what == "dump" && args.More()) return DumpScript(args.Next());
-        fputs("usage: varnek script dump FILE\n", what == "--help" ? stdout : stderr);
+        if (what == "pcap" && args.More()) return ExportScript(args.Next());
+        fputs("usage: varnek script dump FILE\n       varnek script pcap FILE > capture.pcap\n",
+              what == "--help" ? stdout : stderr);
         return what == "--help" ? EXIT_OK : EXIT_USAGE;
     }
-    if (command == "demo") return Demo(args.More() && IsHelp(args.Next()), argv[0]);
+    if (command == "demo") return Demo(std::vector<std::string>(args.words.begin() + 1, args.words.end()), argv[0]);
     if (command.empty() || IsHelp(command)) return Usage(USAGE, command.empty() ? EXIT_USAGE : EXIT_OK);
     fprintf(stderr, "varnek: unknown command '%s'\n", command.c_str());
     return Usage(USAGE, EXIT_USAGE);

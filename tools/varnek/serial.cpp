@@ -58,6 +58,11 @@ bool OpenSerialPort(short port, const std::string &lineSpec, const char *program
     return LINK_Open(port, 96, 8, 'N', 1, 0, 1000, 0) == 1;
 }
 
+void CaptureSerialPort(short port, const std::string &file)
+{
+    SetEnvironment("DRUMMEL_PCAP" + std::to_string(port), file);
+}
+
 bool CentreLogIn(short port)
 {
     uint8_t greeting[10] = {0x22, 0x24, 0x00, 0x01, 2, 0, 0, 0, 0, 0};

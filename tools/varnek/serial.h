@@ -9,6 +9,10 @@
 // Points the component at the port's line (when spec is given) and opens the port.
 bool OpenSerialPort(short port, const std::string &lineSpec, const char *program);
 
+// Records the port's link frames, both directions, in a pcap file from its opening on
+// (the serial-port component does it; DRUMMEL_PCAP<port> names the file).
+void CaptureSerialPort(short port, const std::string &file);
+
 // The centre's side of a log-in on an open port: the greeting, the 71-byte record
 // checked, the answer.  False (with a line on standard output) when it went wrong.
 bool CentreLogIn(short port);
