@@ -1,5 +1,7 @@
 #include "serial.h"
 
+#include "service.h"
+
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -64,6 +66,7 @@ bool CentreLogIn(short port)
     uint8_t block[4096];
     // The line may not carry anything until the caller is there (a tcp-listen line).
     for (int tries = 0; LINK_Send(port, greeting, sizeof greeting) != 1; ++tries) {
+        if (Service_Stopping()) return false;
         if (tries == 600) {
             printf("centre: no caller on the line\n");
             return false;

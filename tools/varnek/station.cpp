@@ -8,6 +8,9 @@
 #include <iterator>
 #include <random>
 
+#include "events.h"
+#include "service.h"
+
 namespace {
 
 constexpr uint64_t PROGRESS_THRESHOLD = 1000000;
@@ -15,8 +18,9 @@ const char *displayWho = "";
 
 int VKAPI PrintStatus(uint16_t port, const char *text, uint16_t)
 {
-    printf("%sstatus: port %u: %s\n", displayWho, static_cast<unsigned>(port), text);
-    fflush(stdout);
+    // A listener woken from its wait by a stop shows no line for the wait it ended.
+    if (Service_Stopping() && Service_IsWaiting()) return 0;
+    Events_Status(displayWho, port, text);
     return 0;
 }
 
