@@ -7,6 +7,7 @@ packages=(
   libgtest-dev googletest libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64
   wine wine64
+  stunnel4 openssl
 )
 
 missing=()
