@@ -17,7 +17,7 @@ std::string Now()
     long millis = static_cast<long>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
     tm utc{};
 #ifdef _WIN32
-    gmtime_s(&utc, &seconds);
+    utc = *gmtime(&seconds);  // the Windows runtime keeps its result per thread
 #else
     gmtime_r(&seconds, &utc);
 #endif

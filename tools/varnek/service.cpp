@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <thread>
 
 #include "platform/net.h"
@@ -10,9 +12,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <csignal>
 #include <pthread.h>
-#include <unistd.h>
 #endif
 
 namespace {
@@ -54,7 +54,7 @@ void WakeListener()
 
 void Stop(int signal)
 {
-    if (stopSignal.exchange(signal) != 0) _exit(1);  // a second signal: end at once
+    if (stopSignal.exchange(signal) != 0) std::_Exit(1);  // a second signal: end at once
     WakeListener();
 }
 
