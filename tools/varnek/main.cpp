@@ -246,13 +246,27 @@ void Converse(ListenConfig &cfg, short id, long &saved, int &exitCode)
     }
 }
 
+// Slots of refused or failed sessions stay stamped for 30 seconds, so a burst of
+// callers that are turned away could use up the automatic choice; a free slot is then
+// taken by its number, which ignores the stamp.
+bool CreateInStampedSlot(short &id)
+{
+    for (short slot = 0; slot < 500; ++slot) {
+        if (Session_Record(slot) != nullptr) continue;
+        id = slot;
+        if (Session_Create(&id) == VK_DONE) return true;
+    }
+    id = -1;
+    return false;
+}
+
 // One session of a listener.  A failed passive open leaves the session created, and
 // the next wait uses it again.
 Served ServeOne(ListenConfig &cfg, short &id, long &saved, int &exitCode)
 {
     if (id < 0 || Session_Record(id) == nullptr) {
         id = -1;
-        if (Session_Create(&id) != VK_DONE) {
+        if (Session_Create(&id) != VK_DONE && !CreateInStampedSlot(id)) {
             Event("failed").Str("stage", "create").Int("result", VK_FAIL).Str("reason", "no free session slot")
                 .Emit("no free session slot");
             exitCode = EXIT_OPEN;
