@@ -9,7 +9,7 @@ packages=(
   wine wine64
   clang libclang-rt-14-dev
   python3 pkg-config dpkg-dev file llvm
-  tshark
+  tshark stunnel4 openssl
 )
 
 missing=()

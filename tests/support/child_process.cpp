@@ -18,6 +18,16 @@ extern char **environ;
 
 ChildProcess::~ChildProcess() { Wait(0); }
 
+bool ChildProcess::WaitForOutput(const std::string &text, int seconds) const
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (Output().find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // polling the child's output
+    }
+    return true;
+}
+
 std::string ChildProcess::Output() const
 {
     std::ifstream in(outputFile_, std::ios::binary);
@@ -26,7 +36,7 @@ std::string ChildProcess::Output() const
 
 #ifdef _WIN32
 
-bool ChildProcess::Start(const std::vector<std::string> &argv, const std::string &outputFile)
+bool ChildProcess::Start(const std::vector<std::string> &argv, const std::string &outputFile, bool withErrors)
 {
     outputFile_ = outputFile;
     std::string command;
@@ -38,7 +48,7 @@ bool ChildProcess::Start(const std::vector<std::string> &argv, const std::string
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = out;
-    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    si.hStdError = withErrors ? out : GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION pi{};
     BOOL ok = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
     CloseHandle(out);
@@ -46,6 +56,11 @@ bool ChildProcess::Start(const std::vector<std::string> &argv, const std::string
     CloseHandle(pi.hThread);
     handle_ = pi.hProcess;
     return true;
+}
+
+void ChildProcess::Signal(int)
+{
+    if (handle_ != nullptr) TerminateProcess(handle_, 99);
 }
 
 int ChildProcess::Wait(int seconds)
@@ -66,12 +81,13 @@ int ChildProcess::Wait(int seconds)
 
 #else
 
-bool ChildProcess::Start(const std::vector<std::string> &argv, const std::string &outputFile)
+bool ChildProcess::Start(const std::vector<std::string> &argv, const std::string &outputFile, bool withErrors)
 {
     outputFile_ = outputFile;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (withErrors) posix_spawn_file_actions_adddup2(&actions, 1, 2);
     std::vector<char *> args;
     for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
     args.push_back(nullptr);
@@ -81,6 +97,11 @@ bool ChildProcess::Start(const std::vector<std::string> &argv, const std::string
     if (rc != 0) return false;
     pid_ = pid;
     return true;
+}
+
+void ChildProcess::Signal(int signal)
+{
+    if (pid_ != 0) kill(static_cast<pid_t>(pid_), signal);
 }
 
 int ChildProcess::Wait(int seconds)

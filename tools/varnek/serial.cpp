@@ -1,5 +1,8 @@
 #include "serial.h"
 
+#include "events.h"
+#include "service.h"
+
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -7,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <vector>
 
 namespace {
@@ -69,8 +73,10 @@ bool CentreLogIn(short port)
     uint8_t block[4096];
     // The line may not carry anything until the caller is there (a tcp-listen line).
     for (int tries = 0; LINK_Send(port, greeting, sizeof greeting) != 1; ++tries) {
+        if (Service_Stopping()) return false;
         if (tries == 600) {
-            printf("centre: no caller on the line\n");
+            Event("failed").Int("serial", port).Str("stage", "login").Str("reason", "no caller on the line")
+                .Emit("centre: no caller on the line");
             return false;
         }
         LINK_Init(port);
@@ -78,14 +84,16 @@ bool CentreLogIn(short port)
     }
     short n = LINK_Receive(port, block, sizeof block);
     if (n != 4 + 71 + 1) {
-        printf("centre: no log-in record (%d)\n", n);
+        Event("failed").Int("serial", port).Str("stage", "login").Int("result", n).Str("reason", "no log-in record")
+            .Emit("centre: no log-in record (" + std::to_string(n) + ")");
         return false;
     }
     const uint8_t *record = block + 4;
     bool fixed = record[3] == 1 && record[7] == 2 && record[9] == 3 && memcmp(record + 19, LOGIN_DIGITS_A, 5) == 0 &&
                  memcmp(record + 24, LOGIN_DIGITS_B, 16) == 0 && memcmp(record + 63, "86420975", 8) == 0;
     unsigned requested = static_cast<unsigned>(record[10] << 8 | record[11]);
-    printf("centre: log-in record for port %u %s\n", requested, fixed ? "accepted" : "with wrong constants");
+    Event("login").Int("serial", port).Int("service", requested).Int("accepted", fixed ? 1 : 0)
+        .Emit("centre: log-in record for port " + std::to_string(requested) + (fixed ? " accepted" : " with wrong constants"));
     if (!fixed) return false;
     return LINK_SndAck(port) == 1;
 }

@@ -8,6 +8,9 @@
 #include <iterator>
 #include <random>
 
+#include "events.h"
+#include "service.h"
+
 namespace {
 
 constexpr uint64_t PROGRESS_THRESHOLD = 1000000;
@@ -15,8 +18,9 @@ const char *displayWho = "";
 
 int VKAPI PrintStatus(uint16_t port, const char *text, uint16_t)
 {
-    printf("%sstatus: port %u: %s\n", displayWho, static_cast<unsigned>(port), text);
-    fflush(stdout);
+    // A listener woken from its wait by a stop shows no line for the wait it ended.
+    if (Service_Stopping() && Service_IsWaiting()) return 0;
+    Events_Status(displayWho, port, text);
     return 0;
 }
 
@@ -32,18 +36,6 @@ uint16_t NextPiece(const StationOptions &opt, std::mt19937 &rng, uint64_t left)
 }
 
 }  // namespace
-
-bool ParseEndpoint(const std::string &spec, SessionOpenParams &params, bool passive)
-{
-    unsigned a, b, c, d, port;
-    char tail;
-    if (sscanf(spec.c_str(), "%u.%u.%u.%u:%u%c", &a, &b, &c, &d, &port, &tail) != 5) return false;
-    if (a > 255 || b > 255 || c > 255 || d > 255 || port == 0 || port > 65535) return false;
-    char *text = passive ? params.localAddress : params.remoteAddress;
-    snprintf(text, 16, "%3.3u.%3.3u.%3.3u.%3.3u", a, b, c, d);
-    params.service = static_cast<uint16_t>(port);
-    return true;
-}
 
 void SetField(char (&field)[16], const std::string &text)
 {

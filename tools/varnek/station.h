@@ -24,9 +24,6 @@ struct StationOptions {
     unsigned seed = 0;        // nonzero: pieces of random sizes up to maxPiece
 };
 
-// "127.0.0.1:5005" → address text "127.000.000.001" and port; false if malformed.
-bool ParseEndpoint(const std::string &spec, SessionOpenParams &params, bool passive);
-
 // Puts text into a 16-byte field of the open parameters, zero-padded, cut at 16.
 void SetField(char (&field)[16], const std::string &text);
 
