@@ -1,4 +1,5 @@
 #include "events.h"
+#include "reasons.h"
 
 #include <chrono>
 #include <cstdio>
@@ -104,9 +105,13 @@ void Event::Emit(const std::string &human)
 
 void Events_Status(const char *who, unsigned port, const char *text)
 {
-    lastStatus = text == nullptr ? "" : text;
-    Event("status").Int("port", port).Str("text", lastStatus).Emit(std::string(who) + "status: port " +
-                                                                   std::to_string(port) + ": " + lastStatus);
+    std::string shown = text == nullptr ? "" : text;
+    // A send that meets the peer's abort shows the peer's text and then the library's
+    // "ZIP Level Failure": the peer's text stays the reason.
+    bool peerReasonFirst = !lastStatus.empty() && !Reason_IsLibraryText(lastStatus) && Reason_IsLibraryText(shown);
+    if (!peerReasonFirst) lastStatus = shown;
+    Event("status").Int("port", port).Str("text", shown).Emit(std::string(who) + "status: port " +
+                                                              std::to_string(port) + ": " + shown);
 }
 
 std::string Events_LastStatus() { return lastStatus; }
