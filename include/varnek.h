@@ -200,8 +200,10 @@ VK_EXPORT short VKAPI Session_WaitForOpenP2P(VK_ID id, SessionOpenParams *params
  * refused for its open block, "Hardware Level Failure or T.O.".  An empty message
  * ends at once: a read of 0 bytes returns 4, a longer one shows "Out of Structure
  * synchronization!", and the peer's empty last message (Session_Close right after
- * reading) ends the read with 3.  A frame size other than 1 to 256 in the peer's open
- * block makes the open fail as a peer of an older protocol does (nothing shown).
+ * reading) ends the read with 3.  The frame size in the peer's open block is the payload
+ * its frames carry before the last one of a message: 256 from every station of this
+ * library, any size from 1 to 256 is read as announced, and any other value makes the
+ * open fail as a peer of an older protocol does (nothing shown).
  *
  * Null pointers: a null run of 0 bytes is no bytes (Session_TxStruct(id, NULL, 0) sends
  * nothing and leaves the message open; Session_RxStruct(id, NULL, 0) reads nothing); a
