@@ -11,6 +11,7 @@
 #include "support/abort_script.h"
 #include "support/fake_platform.h"
 #include "support/recorders.h"
+#include "support/session_fixture.h"
 #include "support/session_pair.h"
 #include "support/session_wiring.h"
 #include "support/tcp_peer.h"
@@ -46,21 +47,8 @@ Bytes OpenFrame(uint16_t frameSize)
     return open;
 }
 
-class HostilePeer : public ::testing::Test {
+class HostilePeer : public SessionFixture {
 protected:
-    void SetUp() override
-    {
-        Session_Reset();
-        APPCOM_Ses2PortReset();
-        ZIP_SetOfferedVersion(ZIP_DEFAULT_VERSION);
-        display.Install();
-    }
-    void TearDown() override
-    {
-        ReleaseAllSessions();
-        TCPAPI_End();
-        ZIP_SetOfferedVersion(ZIP_DEFAULT_VERSION);
-    }
     std::vector<std::string> Texts() const
     {
         std::vector<std::string> out;
@@ -86,10 +74,6 @@ protected:
         TCPAPI_End();
         return rc;
     }
-
-    SocketService service;
-    FakeClock clock;
-    DisplayRecorder display;
 };
 
 TEST_F(HostilePeer, AnOpenBlockMustAnnounceAFrameSizeFromOneTo256)

@@ -10,6 +10,7 @@
 #include "support/abort_script.h"
 #include "support/fake_platform.h"
 #include "support/recorders.h"
+#include "support/session_fixture.h"
 #include "support/session_pair.h"
 #include "support/session_wiring.h"
 #include "support/tcp_peer.h"
@@ -25,29 +26,13 @@ Bytes Concat(std::initializer_list<Bytes> parts)
     return out;
 }
 
-class Sessions : public ::testing::Test {
+class Sessions : public SessionFixture {
 protected:
-    void SetUp() override
-    {
-        Session_Reset();
-        APPCOM_Ses2PortReset();
-        ZIP_SetOfferedVersion(ZIP_DEFAULT_VERSION);
-        display.Install();
-    }
-    void TearDown() override
-    {
-        ReleaseAllSessions();
-        TCPAPI_End();
-        ZIP_SetOfferedVersion(ZIP_DEFAULT_VERSION);
-    }
     void Send(short id, const std::string &text)
     {
         ASSERT_EQ(Session_TxStruct(id, text.data(), static_cast<uint16_t>(text.size())), VK_DONE);
         ASSERT_EQ(Session_EOM(id), VK_DONE);
     }
-    SocketService service;
-    FakeClock clock;
-    DisplayRecorder display;
 };
 
 TEST_F(Sessions, OpenReportsThePeerAndLeavesTheAddressFieldsAlone)
