@@ -1,5 +1,6 @@
 // varnek - a command-line station: listen for a caller, call a station, or watch a
 // scripted conversation on loopback.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -9,7 +10,9 @@
 #include <vector>
 
 #include "demo.h"
+#include "load.h"
 #include "serial.h"
+#include "serve.h"
 #include "station.h"
 #include "zip/zip.h"
 
@@ -24,6 +27,7 @@ const char *USAGE =
     "  call ADDRESS:PORT     call a station, send messages, print the answers, close\n"
     "  call --serial N       the same on serial port N (--p2p: without a centre log-in)\n"
     "  centre --serial N     a centre: greets, checks the log-in record, then listens\n"
+    "  load ADDRESS:PORT     many stations at once against an echoing listener\n"
     "  script dump FILE      every record of a link script file, one line each\n"
     "  demo                  scripted conversations between two stations, over TCP and\n"
     "                        over a serial line with the link protocol\n"
@@ -47,11 +51,14 @@ const char *LISTEN_HELP =
     "options:\n"
     "  --name N            this station's name in the open frame\n"
     "  --count N           serve N sessions, then exit (default: serve forever)\n"
+    "  --parallel N        serve up to N callers at once, a thread each (TCP only)\n"
     "  --abort-after N T   abort the session with reason T after N messages\n"
     "  --delay MS          wait MS milliseconds before each answer\n"
     "  --pieces SEED       read in pieces of random sizes (seeded)\n"
     "  --no-compress       offer compression version 0\n"
-    "  -v                  trace every library call on standard error\n";
+    "  -v                  trace every library call on standard error\n"
+    "A failed open or a failed session is reported with a status line and the listener\n"
+    "goes on with the next caller; the exit code then tells the last failure.\n";
 
 const char *CALL_HELP =
     "usage: varnek call ADDRESS:PORT [OPTIONS]\n"
@@ -101,6 +108,8 @@ void StartLibrary(bool noCompress)
     if (noCompress) ZIP_SetOfferedVersion(0);
 }
 
+constexpr long LISTEN_MOST_PARALLEL = 500;  // one session slot each
+
 struct ListenConfig {
     SessionOpenParams params{};
     StationOptions opt;
@@ -111,20 +120,26 @@ struct ListenConfig {
     long abortAfter = -1;
     std::string abortText;
     long delayMs = 0;
+    long parallel = 0;
+    std::atomic<long> saved{0};
 };
 
-// One session of a listener; false when it did not open.
-bool ServeOne(ListenConfig &cfg, long &saved, int &exitCode)
+// One session of a listener on a slot (-1: the library chooses): its exit code.
+int ServeOne(ListenConfig &cfg, short &id)
 {
-    short id = -1;
-    if (Session_Create(&id) != VK_DONE) return false;
+    int exitCode = EXIT_OK;
+    if (Session_Create(&id) != VK_DONE) {
+        printf("session %d: no free session slot\n", id);
+        return EXIT_OPEN;
+    }
     SessionPeerInfo peer{};
     SessionOpenParams params = cfg.params;
     short rc = Session_WaitForOpen(id, &params, &peer);
     Trace(cfg.opt, "Session_WaitForOpen(%d) -> %d", id, rc);
     if (rc != VK_DONE) {
-        exitCode = EXIT_OPEN;
-        return false;
+        printf("session %d: the open failed\n", id);
+        fflush(stdout);
+        return EXIT_OPEN;
     }
     printf("session %d: opened by '%s', service %u\n", id, PeerName(peer).c_str(), static_cast<unsigned>(params.service));
     for (long n = 1;; ++n) {
@@ -141,7 +156,7 @@ bool ServeOne(ListenConfig &cfg, long &saved, int &exitCode)
         }
         printf("session %d: message %ld: %s\n", id, n, Describe(body).c_str());
         fflush(stdout);
-        if (!cfg.saveDir.empty() && !WriteFile(cfg.saveDir + "/message-" + std::to_string(++saved) + ".bin", body)) {
+        if (!cfg.saveDir.empty() && !WriteFile(cfg.saveDir + "/message-" + std::to_string(++cfg.saved) + ".bin", body)) {
             exitCode = EXIT_FILE;
         }
         if (cfg.abortAfter == n) {
@@ -162,7 +177,7 @@ bool ServeOne(ListenConfig &cfg, long &saved, int &exitCode)
         }
     }
     fflush(stdout);
-    return true;
+    return exitCode;
 }
 
 int Listen(Args &args, bool centre, const char *program)
@@ -182,6 +197,7 @@ int Listen(Args &args, bool centre, const char *program)
         } else if (w == "--save") cfg.saveDir = args.Next();
         else if (w == "--name") SetName(cfg.params, args.Next());
         else if (w == "--count") cfg.count = atol(args.Next().c_str());
+        else if (w == "--parallel") cfg.parallel = atol(args.Next().c_str());
         else if (w == "--abort-after") {
             cfg.abortAfter = atol(args.Next().c_str());
             cfg.abortText = args.Next();
@@ -193,6 +209,9 @@ int Listen(Args &args, bool centre, const char *program)
         else if (w == "-v") cfg.opt.verbose = true;
         else if (endpoint.empty() && w[0] != '-') endpoint = w;
         else return Usage(LISTEN_HELP, EXIT_USAGE);
+    }
+    if (cfg.parallel < 0 || cfg.parallel > LISTEN_MOST_PARALLEL || (cfg.parallel > 1 && serialPort > 0)) {
+        return Usage(LISTEN_HELP, EXIT_USAGE);
     }
     if (serialPort > 0) {
         snprintf(cfg.params.localAddress, sizeof cfg.params.localAddress, "%d", serialPort);
@@ -211,15 +230,14 @@ int Listen(Args &args, bool centre, const char *program)
     }
     printf("listening on %s\n", endpoint.c_str());
     fflush(stdout);
-    int exitCode = EXIT_OK;
-    long saved = 0;
-    for (long served = 0; cfg.count < 0 || served < cfg.count; ++served) {
+    int exitCode = ServeSessions(static_cast<int>(cfg.parallel), cfg.count, [&](short &slot) {
         if (centre && !CentreLogIn(serialPort)) {
-            exitCode = EXIT_OPEN;
-            break;
+            printf("centre: the log-in failed\n");
+            fflush(stdout);
+            return static_cast<int>(EXIT_OPEN);
         }
-        if (!ServeOne(cfg, saved, exitCode)) break;
-    }
+        return ServeOne(cfg, slot);
+    });
     if (serialPort > 0) LINK_Close(serialPort);
     PCTCP_Close();
     return exitCode;
@@ -331,6 +349,7 @@ int main(int argc, char **argv)
     if (command == "listen") return Listen(args, false, argv[0]);
     if (command == "centre") return Listen(args, true, argv[0]);
     if (command == "call") return Call(args, argv[0]);
+    if (command == "load") return Load(args.words, args.at);
     if (command == "script") {
         std::string what = args.Next();
         if (what == "dump" && args.More()) return DumpScript(args.Next());
