@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every preset and runs every test: natively, under
-# AddressSanitizer + UndefinedBehaviorSanitizer, the i686 DLL's export check, and the
+# AddressSanitizer + UndefinedBehaviorSanitizer, the threaded suite under ThreadSanitizer, the i686 DLL's export check, and the
 # x86-64 Windows build under wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,4 +12,8 @@ for preset in linux linux-asan win32 win64; do
   echo "== test $preset"
   ctest --preset "$preset" -j 2 || status=1
 done
+# ThreadSanitizer: only the threaded suite is built and run.
+scripts/build.sh linux-tsan
+echo "== test linux-tsan"
+ctest --preset linux-tsan || status=1
 exit $status
