@@ -189,6 +189,15 @@ int16_t ReceiveRoutine(int32_t s, void *buffer, uint16_t *count, ReceiveForm for
 
 }  // namespace
 
+void TCPAPI_ParseAddress(char *text, uint8_t addr[4])
+{
+    size_t end = AddressTextEnd(text);
+    for (size_t separator : ADDRESS_SEPARATORS) {
+        if (separator < end) text[separator] = '\0';
+    }
+    for (size_t i = 0; i < 4; ++i) addr[i] = static_cast<uint8_t>(ParseNumber(text, i * 4, end));
+}
+
 int32_t TCPAPI_OpenWith(const TcpQueuedOption *queued, size_t count, char *address, uint16_t port, uint8_t mode)
 {
     int64_t openStart = Platform_Time();
@@ -250,10 +259,6 @@ int32_t PrepareListening(const TcpQueuedOption *queued, size_t count, char *addr
         CloseListening();
         return TCPAPI_FAILED;
     }
-    if (ABORT_Check()) {
-        CloseListening();
-        return TCPAPI_ABORTED;
-    }
     return listenSocket;
 }
 
@@ -268,6 +273,11 @@ int32_t TCPAPI_WaitForOpenWith(const TcpQueuedOption *queued, size_t count, char
         listening = PrepareListening(queued, count, address, port, mode);
     }
     if (listening < 0) return listening;
+    if (mode != MODE_DATAGRAM && ABORT_Check()) {  // asked outside the lock: it is the host's code
+        std::lock_guard<std::mutex> guard(listenLock);
+        if (listenSocket == listening) CloseListening();
+        return TCPAPI_ABORTED;
+    }
     if (mode == MODE_DATAGRAM) {
         for (;;) {
             if (Net_Wait(listening, NetWait::Read, PLATFORM_POLL_MS) > 0) return listening;
@@ -277,15 +287,6 @@ int32_t TCPAPI_WaitForOpenWith(const TcpQueuedOption *queued, size_t count, char
     int32_t accepted = Net_Accept(listening);
     if (accepted != NET_NO_SOCKET) return accepted;
     return Net_LastError() == NET_EWOULDBLOCK ? TCPAPI_WOULD_BLOCK : TCPAPI_FAILED;
-}
-
-void TCPAPI_ParseAddress(char *text, uint8_t addr[4])
-{
-    size_t end = AddressTextEnd(text);
-    for (size_t separator : ADDRESS_SEPARATORS) {
-        if (separator < end) text[separator] = '\0';
-    }
-    for (size_t i = 0; i < 4; ++i) addr[i] = static_cast<uint8_t>(ParseNumber(text, i * 4, end));
 }
 
 extern "C" {
