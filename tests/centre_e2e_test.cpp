@@ -49,6 +49,7 @@ TEST(Centre, AParallelListenerSurvivesAFailedOpenAndEchoesEveryStationIntact)
 
 TEST(Centre, LoadWithoutAListenerLosesEveryMessageAndSaysSo)
 {
+    SocketService sockets;
     uint16_t port = FreeLoopbackPort();
     ChildProcess load;
     ASSERT_TRUE(load.Start({VARNEK_STATION, "load", "127.0.0.1:" + std::to_string(port), "--stations", "2",
