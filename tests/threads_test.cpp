@@ -14,6 +14,7 @@
 #include "support/recorders.h"
 #include "support/tcp_peer.h"
 #include "varnek.h"
+#include "zip/zip.h"
 
 namespace {
 
@@ -153,6 +154,30 @@ std::vector<bool> RunCallers(int first, int count, uint16_t port, int messages)
     }
     for (std::thread &t : callers) t.join();
     return std::vector<bool>(served.begin(), served.end());
+}
+
+TEST_F(Threads, CompressionRecordsOfSessionsOnDifferentThreadsStayApart)
+{
+    // Ids of the session table's slots and ids above it, each worked by its own thread.
+    std::vector<uint16_t> ids;
+    for (uint16_t id = 480; id < 520; ++id) ids.push_back(id);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> workers;
+    for (uint16_t id : ids) {
+        workers.emplace_back([id, &wrong] {
+            for (int round = 0; round < 200; ++round) {
+                uint8_t version = 9;
+                uint8_t mine = static_cast<uint8_t>(id + round);
+                if (ZIP_ZipCreate(id, 256) != 0 || ZIP_UnzipCreate(id, 256) != 0) ++wrong;
+                if (ZIP_SetVersion(id, mine) != 0) ++wrong;
+                if (ZIP_GetVersion(id, &version) != 0 || version != mine) ++wrong;
+                if (ZIP_ZipDelete(id) != 0 || ZIP_UnzipDelete(id) != -1) ++wrong;
+                if (ZIP_GetVersion(id, &version) != -1 || version != 0) ++wrong;
+            }
+        });
+    }
+    for (std::thread &t : workers) t.join();
+    EXPECT_EQ(wrong, 0);
 }
 
 TEST_F(Threads, HundredsOfSessionsOnTheirOwnThreadsCarryEveryMessageIntact)
