@@ -49,8 +49,8 @@
  *   run: they must be safe to call that way.
  *
  *   Must run while no other call of the library runs: Session_Reset, Session_CloseAll,
- *   TCPAPI_Init, PCTCP_Open, PCTCP_Close, Mem_Init and Mem_PwrDown; LINK_Open,
- *   LINK_Close and LINK_ScriptInit of a port while that port is in use.  A serial port
+ *   TCPAPI_Init, PCTCP_Open, PCTCP_Close, Mem_Init, Mem_PwrDown and LINK_ScriptInit.
+ *   Must not run while its port is in use: LINK_Open and LINK_Close.  A serial port
  *   carries one session and is driven by one thread at a time; after LINK_SetLongBuffer
  *   all ports share one buffer, so only one port may then be driven at a time.
  *
