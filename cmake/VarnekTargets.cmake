@@ -16,6 +16,10 @@ if(VARNEK_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
+if(VARNEK_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
 
 # Product code: no exceptions, hidden symbols; only the export list leaves the library.
 function(varnek_product_flags target)

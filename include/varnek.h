@@ -17,11 +17,42 @@
  *     SESSION_SetDispFunc; the library never writes to standard output.
  *
  * Threads
- *   The library starts no threads.  One session, and one serial port, is driven by one
- *   thread at a time; opens are made one at a time.  Only Session_Create takes a lock
- *   (the session table lock), so sessions may be created from several threads.  Every
- *   wait is a polling loop on the caller's thread that asks the host's abort callback
- *   once per pass and never keeps a processor core busy: a pass blocks for at most 10 ms.
+ *   The library starts no threads; every call runs on its caller's thread.  Every wait
+ *   is a polling loop on that thread that asks the host's abort callback once per pass
+ *   and never keeps a processor core busy: a pass blocks for at most 10 ms.
+ *
+ *   May run at the same time, on any threads:
+ *   - Calls on different sessions: each session is driven by one thread at a time (its
+ *     opens, data calls, Session_EOM, Session_Hold, Session_Close, Session_Abort,
+ *     Session_BlockingMode, ZIP_GetVersion and APPCOM_SetSes2Port of its id), and any
+ *     number of sessions, up to all 500, may each be driven by its own thread.  A
+ *     session's state, its compression contexts included, belongs to its slot alone.
+ *   - Session_Create.  The automatic choice (id -1) never hands one slot to two
+ *     threads; an explicit id must name a slot no other thread is using.
+ *   - Opens.  Several threads may wait in the passive TCP opens (Session_WaitForOpen
+ *     and its Nbm and P2P forms) on the same service at once: the first creates and
+ *     binds the one listening socket, every caller that connects is taken by exactly one
+ *     waiting thread, and each exchanges its open frames on its own, so a caller that
+ *     connects and says nothing holds only the thread that took it, until the receive
+ *     time-out.  Active opens may run at once too; the socket options an open queues go
+ *     to the socket it creates.  A host that opens one at a time sees no difference.
+ *   - The process-wide settings, set from one thread while sessions run on others:
+ *     SESSION_SetTimeout and the TCPAPI_ time-outs (a wait sees a new value at its next
+ *     check), TCPAPI_SetSockOpt (its queue goes with the next socket created, whichever
+ *     thread creates it), ABORT_SetFunc, SESSION_SetDispFunc, Session_NewMessage (the
+ *     text must stay valid), LINK_SetNoSEQ, LINK_SetLongBuffer and the APPCOM_ map.
+ *   - TCPAPI_ calls on different sockets, LINK_ calls on different ports.
+ *   - TCPAPI_End: passive opens waiting for a caller then fail (-2, their session stays
+ *     created).
+ *   The display function and the abort callback are called on the thread of the session
+ *   that shows a text or waits, so from several threads at once when several sessions
+ *   run: they must be safe to call that way.
+ *
+ *   Must run while no other call of the library runs: Session_Reset, Session_CloseAll,
+ *   TCPAPI_Init, PCTCP_Open, PCTCP_Close, Mem_Init, Mem_PwrDown and LINK_ScriptInit.
+ *   Must not run while its port is in use: LINK_Open and LINK_Close.  A serial port
+ *   carries one session and is driven by one thread at a time; after LINK_SetLongBuffer
+ *   all ports share one buffer, so only one port may then be driven at a time.
  *
  * Time
  *   Time limits count whole seconds of the calendar clock (time()).  A limit given in

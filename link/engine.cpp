@@ -1,6 +1,7 @@
 // The link's send/receive engine: frames out with sequence numbers, answers checked,
 // retransmission with noise filtering, byte counting, traces.
 #include <array>
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -14,8 +15,9 @@ namespace {
 
 std::array<LinkPort, LINK_PORT_LAST + 1> ports{};
 LinkStats stats{};
-bool noSeqCheck = false;
-bool sharedBuffers = false;
+// Process-wide settings, set by one thread while ports run on others.
+std::atomic<bool> noSeqCheck{false};
+std::atomic<bool> sharedBuffers{false};
 
 constexpr int MIN_FRAME = 5;
 constexpr int NOISE_DRAW_LIMIT = 100;
@@ -273,9 +275,9 @@ uint16_t LINK_SetMaxRetry(short port, uint16_t limit)
     return limit;
 }
 
-void LINK_SetNoSEQ(void) { noSeqCheck = true; }
+void LINK_SetNoSEQ(void) { noSeqCheck.store(true, std::memory_order_relaxed); }
 
-void LINK_SetLongBuffer(void) { sharedBuffers = true; }
+void LINK_SetLongBuffer(void) { sharedBuffers.store(true, std::memory_order_relaxed); }
 
 short LINK_WriteDebug(short port, const char *text, short flag)
 {

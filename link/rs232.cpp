@@ -1,7 +1,9 @@
 // The serial-port component, loaded on first use; calls go through its functions.
 #include "link/rs232.h"
 
+#include <atomic>
 #include <cstdio>
+#include <mutex>
 
 #include "platform/platform.h"
 #include "varnek.h"
@@ -32,8 +34,11 @@ struct Component {
     short(VKAPI *writeDebug)(short, const char *, short);
 };
 
+// Loaded once, under a lock, by the first thread that needs it; the others wait for it.
 Component component;
-enum class State { NotTried, Loaded, Missing } state = State::NotTried;
+enum class State { NotTried, Loaded, Missing };
+std::atomic<State> state{State::NotTried};
+std::mutex loadLock;
 
 template <typename Fn>
 bool Find(void *library, const char *file, const char *name, Fn &fn)
@@ -44,10 +49,8 @@ bool Find(void *library, const char *file, const char *name, Fn &fn)
     return false;
 }
 
-bool Loaded()
+bool Load()
 {
-    if (state != State::NotTried) return state == State::Loaded;
-    state = State::Missing;
     const char *file = Platform_GetEnv("VARNEK_DRUMMEL");
     if (file == nullptr || *file == '\0') file = COMPONENT_FILE;
     void *library = Platform_LoadLibrary(file);
@@ -68,8 +71,18 @@ bool Loaded()
                Find(library, file, "RS232_WriteDebug", c.writeDebug);
     if (!all) return false;
     component = c;
-    state = State::Loaded;
     return true;
+}
+
+bool Loaded()
+{
+    State now = state;
+    if (now != State::NotTried) return now == State::Loaded;
+    std::lock_guard<std::mutex> guard(loadLock);
+    now = state;
+    if (now != State::NotTried) return now == State::Loaded;
+    state = Load() ? State::Loaded : State::Missing;
+    return state == State::Loaded;
 }
 
 }  // namespace

@@ -49,6 +49,9 @@ int Net_Bind(int32_t s, const uint8_t addr[4], uint16_t port);
 constexpr int NET_BACKLOG_MAX = 0x7FFFFFFF;
 int Net_Listen(int32_t s, int backlog);
 int32_t Net_Accept(int32_t s);
+// Closes a listening socket and wakes every thread blocked in Net_Accept on it (they
+// fail), so no accept goes on on a socket that is gone.
+void Net_CloseListening(int32_t s);
 // The local port a socket is bound to, or 0.
 uint16_t Net_LocalPort(int32_t s);
 

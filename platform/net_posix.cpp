@@ -165,6 +165,13 @@ int32_t Net_Accept(int32_t s)
     return a;
 }
 
+void Net_CloseListening(int32_t s)
+{
+    if (s < 0) return;
+    shutdown(s, SHUT_RDWR);  // close() alone leaves a blocked accept() waiting
+    close(s);
+}
+
 uint16_t Net_LocalPort(int32_t s)
 {
     sockaddr_in sa{};

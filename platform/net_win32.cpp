@@ -155,6 +155,9 @@ int32_t Net_Accept(int32_t s)
     return static_cast<int32_t>(a);
 }
 
+// closesocket itself ends every accept blocked on the socket (WSAEINTR).
+void Net_CloseListening(int32_t s) { Net_Close(s); }
+
 uint16_t Net_LocalPort(int32_t s)
 {
     sockaddr_in sa{};

@@ -1,14 +1,16 @@
 // Status texts, the display path and the failure step of the session layer.
 #include <array>
+#include <atomic>
 #include <cstring>
 
 #include "session/session.h"
 
 namespace {
 
-VK_DISPFUNC displayFunc = nullptr;
-SessionDebugSink debugSink = nullptr;
-std::array<const char *, VK_TEXT_COUNT> messageTable{};
+// Process-wide, set by one thread while sessions on others read them.
+std::atomic<VK_DISPFUNC> displayFunc{nullptr};
+std::atomic<SessionDebugSink> debugSink{nullptr};
+std::array<std::atomic<const char *>, VK_TEXT_COUNT> messageTable{};
 
 constexpr size_t LINE_MAX_CHARS = 80;
 constexpr uint16_t DISPLAY_KIND = 1;
@@ -38,27 +40,27 @@ constexpr std::array<DefaultText, 12> DEFAULT_TEXTS{{
 
 const char *Session_Text(int index)
 {
-    return (index >= 0 && index < VK_TEXT_COUNT) ? messageTable[index] : nullptr;
+    return (index >= 0 && index < VK_TEXT_COUNT) ? messageTable[index].load(std::memory_order_acquire) : nullptr;
 }
 
-void Session_ForgetDisplay() { displayFunc = nullptr; }
+void Session_ForgetDisplay() { displayFunc.store(nullptr, std::memory_order_release); }
 
-void Session_SetDebugSink(SessionDebugSink sink) { debugSink = sink; }
+void Session_SetDebugSink(SessionDebugSink sink) { debugSink.store(sink, std::memory_order_release); }
 
 void Session_Fail(int16_t id, const char *text)
 {
     Session_OutputMsg(id, text);
-    Session_Release(id, ReleasePause::Yes);
-    Session_StampSlot(id);
+    Session_ReleaseAndStamp(id, ReleasePause::Yes);
 }
 
 extern "C" {
 
-void SESSION_SetDispFunc(VK_DISPFUNC fn) { displayFunc = fn; }
+void SESSION_SetDispFunc(VK_DISPFUNC fn) { displayFunc.store(fn, std::memory_order_release); }
 
 void SESSION_Disp(uint16_t port, const char *text, uint16_t kind)
 {
-    if (displayFunc != nullptr) displayFunc(port, text, kind);
+    VK_DISPFUNC fn = displayFunc.load(std::memory_order_acquire);
+    if (fn != nullptr) fn(port, text, kind);
 }
 
 void Session_OutputMsg(short id, const char *text)
@@ -75,19 +77,20 @@ void Session_OutputMsg(short id, const char *text)
 
 void Session_DefaultMessages(void)
 {
-    for (const DefaultText &d : DEFAULT_TEXTS) messageTable[d.index] = d.text;
+    for (const DefaultText &d : DEFAULT_TEXTS) messageTable[d.index].store(d.text, std::memory_order_release);
 }
 
 void Session_NewMessage(uint16_t index, const char *text)
 {
-    if (index < VK_TEXT_COUNT) messageTable[index] = text;
+    if (index < VK_TEXT_COUNT) messageTable[index].store(text, std::memory_order_release);
 }
 
 // The debug hooks accept their arguments and show nothing (a program of this project
 // may watch Session_DebugMsg through Session_SetDebugSink).
 void Session_DebugMsg(short id, const char *text)
 {
-    if (debugSink != nullptr) debugSink(id, text);
+    SessionDebugSink sink = debugSink.load(std::memory_order_acquire);
+    if (sink != nullptr) sink(id, text);
 }
 void Session_DebugErr(short, const char *) {}
 void Session_BugDebugMsg(short, const char *) {}

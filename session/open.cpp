@@ -57,13 +57,10 @@ void SerialSetUp(const SessionRecord *rec)
     if (rec->linkPort != 0) LINKAPI_SetP2P(static_cast<int16_t>(rec->linkPort), rec->viaCentre ? 0 : 1);
 }
 
-void QueueTcpOptions()
-{
-    TCPAPI_SetSockOpt(0, TCPOPT_NODELAY, 1);
-    TCPAPI_SetSockOpt(0, 1, 0);
-    TCPAPI_SetSockOpt(0, 2, 0);
-    TCPAPI_SetSockOpt(0, 3, 0);
-}
+// Queued before every TCP open, for the socket that open creates: no delay on, and
+// codes 1, 2 and 3 at 0.
+constexpr TcpQueuedOption SESSION_TCP_OPTIONS[] = {{TCPOPT_NODELAY, 1}, {1, 0}, {2, 0}, {3, 0}};
+constexpr size_t SESSION_TCP_OPTION_COUNT = sizeof SESSION_TCP_OPTIONS / sizeof SESSION_TCP_OPTIONS[0];
 
 int32_t SerialHandle(int16_t rc) { return rc == LINKAPI_DONE ? 1 : -1; }
 
@@ -231,8 +228,8 @@ int32_t Session_TransportCall(int16_t id)
     SessionRecord *rec = Session_Record(id);
     if (rec->linkPort == 0) {
         Session_BugDebugMsg(id, "SwOpen TCPAPI");
-        QueueTcpOptions();
-        return AsHandle(TCPAPI_Open(rec->remoteAddress, rec->service, 1));
+        return AsHandle(
+            TCPAPI_OpenWith(SESSION_TCP_OPTIONS, SESSION_TCP_OPTION_COUNT, rec->remoteAddress, rec->service, 1));
     }
     Session_BugDebugMsg(id, "SwOpen LINKAPI");
     return SerialHandle(LINKAPI_Open(static_cast<int16_t>(rec->linkPort), rec->service));
@@ -243,8 +240,8 @@ int32_t Session_TransportListen(int16_t id)
     SessionRecord *rec = Session_Record(id);
     if (rec->linkPort == 0) {
         Session_BugDebugMsg(id, "SwOpen TCPAPI");
-        QueueTcpOptions();
-        return AsHandle(TCPAPI_WaitForOpen(rec->localAddress, rec->service, 1));
+        return AsHandle(TCPAPI_WaitForOpenWith(SESSION_TCP_OPTIONS, SESSION_TCP_OPTION_COUNT, rec->localAddress,
+                                               rec->service, 1));
     }
     Session_BugDebugMsg(id, "SwOpen LINKAPI");
     return SerialHandle(LINKAPI_WaitForOpen(static_cast<int16_t>(rec->linkPort)));

@@ -108,6 +108,9 @@ enum class ReleasePause { No, Yes };
 // ReleasePause::Yes it then waits 2 seconds.  Nothing happens for an empty slot.
 void Session_Release(int16_t id, ReleasePause pause);
 
+// Session_Release, then stamps the slot with the time of the end of the release.
+void Session_ReleaseAndStamp(int16_t id, ReleasePause pause);
+
 // Session_Release without pause, then stamps the slot; returns -2.
 short Session_ReleaseStamped(int16_t id);
 

@@ -2,6 +2,7 @@
 #include "session/session.h"
 
 #include <array>
+#include <atomic>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -11,18 +12,25 @@
 
 namespace {
 
-std::array<SessionRecord *, SESSION_MAX> sessionTable{};
-std::array<int64_t, SESSION_MAX> closeTime{};  // release stamp in seconds; 0 = none
+// Slots are read without the lock (each session's own thread, the automatic choice of a
+// slot) while a release on another thread empties its own slot: hence atomics.  A record
+// is published with release order, so the thread that finds it sees it whole.
+std::array<std::atomic<SessionRecord *>, SESSION_MAX> sessionTable{};
+std::array<std::atomic<int64_t>, SESSION_MAX> closeTime{};  // release stamp in seconds; 0 = none
 PlatformLock tableLock;
 bool tableLockReady = false;
+
+// The stamp of a slot being released: automatic choice skips it (no clock reaches it).
+constexpr int64_t SLOT_RELEASING = INT64_MAX - SESSION_SLOT_HOLD_SECONDS;
 
 constexpr uint16_t LINK_PORT_FIRST = 1;
 constexpr uint16_t LINK_PORT_LAST = 500;
 
 bool SlotQualifies(int slot, int64_t now)
 {
-    if (sessionTable[slot] != nullptr) return false;
-    return closeTime[slot] == 0 || now > closeTime[slot] + SESSION_SLOT_HOLD_SECONDS;
+    if (sessionTable[slot].load(std::memory_order_acquire) != nullptr) return false;
+    int64_t stamp = closeTime[slot].load(std::memory_order_relaxed);
+    return stamp == 0 || now > stamp + SESSION_SLOT_HOLD_SECONDS;
 }
 
 int ChooseSlot()
@@ -69,20 +77,20 @@ void CloseTransport(const SessionRecord *rec)
 // contexts and socket go, nothing is sent.
 void Drop(int16_t id)
 {
-    SessionRecord *rec = sessionTable[id];
+    SessionRecord *rec = sessionTable[id].load(std::memory_order_acquire);
     if (rec == nullptr) return;
     ZIP_ZipDelete(static_cast<uint16_t>(id));
     ZIP_UnzipDelete(static_cast<uint16_t>(id));
     if (rec->linkPort == 0) TCPAPI_Close(rec->handle);
     FreeRecord(rec);
-    sessionTable[id] = nullptr;
+    sessionTable[id].store(nullptr, std::memory_order_relaxed);
 }
 
 }  // namespace
 
 SessionRecord *Session_Record(int16_t id)
 {
-    return Session_IdInRange(id) ? sessionTable[id] : nullptr;
+    return Session_IdInRange(id) ? sessionTable[id].load(std::memory_order_acquire) : nullptr;
 }
 
 void Session_PauseSeconds(int seconds)
@@ -103,19 +111,32 @@ void Session_Release(int16_t id, ReleasePause pause)
     ZIP_UnzipDelete(static_cast<uint16_t>(id));
     CloseTransport(rec);
     FreeRecord(rec);
-    sessionTable[id] = nullptr;
+    sessionTable[id].store(nullptr, std::memory_order_release);
     if (pause == ReleasePause::Yes) Session_PauseSeconds(SESSION_RELEASE_PAUSE_SECONDS);
 }
 
 void Session_StampSlot(int16_t id)
 {
-    if (Session_IdInRange(id)) closeTime[id] = Platform_Time();
+    if (Session_IdInRange(id)) closeTime[id].store(Platform_Time(), std::memory_order_relaxed);
+}
+
+void Session_ReleaseAndStamp(int16_t id, ReleasePause pause)
+{
+    if (!Session_IdInRange(id)) {
+        Session_Release(id, pause);
+        return;
+    }
+    // Marked before the slot empties, so no other thread's automatic choice takes it in
+    // between; stamped once released unless a Session_Create took it meanwhile.
+    int64_t releasing = SLOT_RELEASING;
+    closeTime[id].store(releasing, std::memory_order_relaxed);
+    Session_Release(id, pause);
+    closeTime[id].compare_exchange_strong(releasing, Platform_Time(), std::memory_order_relaxed);
 }
 
 short Session_ReleaseStamped(int16_t id)
 {
-    Session_Release(id, ReleasePause::No);
-    Session_StampSlot(id);
+    Session_ReleaseAndStamp(id, ReleasePause::No);
     return VK_FAIL;
 }
 
@@ -125,7 +146,7 @@ short Session_CheckOpened(int16_t id)
         Session_OutputMsg(-1, Session_Text(VK_TEXT_WRONG_INDEX));
         return VK_FAIL;
     }
-    SessionRecord *rec = sessionTable[id];
+    SessionRecord *rec = Session_Record(id);
     if (rec == nullptr) return VK_FAIL;
     if (!rec->opened) {
         Session_Fail(id, Session_Text(VK_TEXT_NOT_OPENED));
@@ -144,7 +165,7 @@ void Session_Reset(void)
         tableLockReady = true;
     }
     for (int16_t id = 0; id < SESSION_MAX; ++id) Drop(id);
-    closeTime.fill(0);
+    for (auto &stamp : closeTime) stamp.store(0, std::memory_order_relaxed);
     Session_DefaultMessages();
     ZIP_ZipReset();
     ZIP_UnzipReset();
@@ -176,13 +197,17 @@ short Session_Create(short *idp)
         }
         *idp = static_cast<short>(slot);
     }
-    if (sessionTable[slot] == nullptr) sessionTable[slot] = AllocateRecord();
+    SessionRecord *rec = sessionTable[slot].load(std::memory_order_acquire);
+    if (rec == nullptr) {
+        rec = AllocateRecord();
+        sessionTable[slot].store(rec, std::memory_order_release);
+    }
     Platform_LockLeave(&tableLock);
-    if (sessionTable[slot] == nullptr) {
+    if (rec == nullptr) {
         Session_DebugErr(-1, "Session Create Error");
         return VK_FAIL;
     }
-    closeTime[slot] = 0;
+    closeTime[slot].store(0, std::memory_order_relaxed);
     Session_DebugMsg(static_cast<short>(slot), "Session Created");
     return VK_DONE;
 }
@@ -191,7 +216,7 @@ short Session_Close(VK_ID word)
 {
     int16_t id = Session_IdFromWord(word);
     if (Session_CheckOpened(id) != VK_DONE) return VK_FAIL;
-    SessionRecord *rec = sessionTable[id];
+    SessionRecord *rec = Session_Record(id);
     rec->txClose = 1;
     rec->txEnd = 1;
     rec->closeCode = CLOSE_ORDERLY;

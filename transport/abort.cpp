@@ -1,18 +1,21 @@
 // The host's abort callback, asked once per pass by every wait of the library.
 #include "transport/tcpapi.h"
 
+#include <atomic>
+
 namespace {
-VK_ABORTFUNC abortFunc = nullptr;
+std::atomic<VK_ABORTFUNC> abortFunc{nullptr};  // installed by one thread, asked by every wait
 }  // namespace
 
 int16_t ABORT_Check()
 {
-    if (abortFunc == nullptr) return 0;
-    return static_cast<int16_t>(abortFunc());
+    VK_ABORTFUNC fn = abortFunc.load(std::memory_order_acquire);
+    if (fn == nullptr) return 0;
+    return static_cast<int16_t>(fn());
 }
 
 extern "C" VK_ABORTFUNC ABORT_SetFunc(VK_ABORTFUNC fn)
 {
-    abortFunc = fn;
+    abortFunc.store(fn, std::memory_order_release);
     return fn;
 }

@@ -3,7 +3,9 @@
 #include "transport/tcpapi.h"
 
 #include <array>
+#include <atomic>
 #include <cstring>
+#include <mutex>
 
 #include "platform/net.h"
 #include "platform/platform.h"
@@ -39,11 +41,16 @@ constexpr std::array<TcpOption, 11> OPTION_TEMPLATE{{
     {NetLevel::Socket, NetOption::Broadcast, 0, 4, 0},
 }};
 
+// Process-wide state.  The option queue changes under its lock, together with the
+// creation of the socket that takes the queued options.  The listening socket is
+// created, bound, put to listen and closed under its own lock (taken before the option
+// lock where both are needed); accepts on it run outside, in parallel.
+std::mutex optionLock;
 std::array<TcpOption, 11> options = OPTION_TEMPLATE;
-int32_t listenSocket = NET_NO_SOCKET;
-int32_t receiveTimeoutMs = DEFAULT_RECEIVE_TIMEOUT_MS;
-int32_t sendTimeoutMs = DEFAULT_SEND_TIMEOUT_MS;
-int64_t openStart = 0;
+std::mutex listenLock;
+std::atomic<int32_t> listenSocket{NET_NO_SOCKET};
+std::atomic<int32_t> receiveTimeoutMs{DEFAULT_RECEIVE_TIMEOUT_MS};
+std::atomic<int32_t> sendTimeoutMs{DEFAULT_SEND_TIMEOUT_MS};
 
 // A wait has expired when the elapsed whole seconds, taken unsigned, exceed the
 // time-out's whole seconds taken unsigned: a negative time-out of -1000 ms or less
@@ -54,6 +61,28 @@ bool Expired(int64_t start)
     return elapsed > static_cast<uint32_t>(receiveTimeoutMs / 1000);
 }
 
+// Under optionLock.
+void QueueOption(int8_t code, int32_t value)
+{
+    options[static_cast<size_t>(code)].value = value;
+    options[static_cast<size_t>(code)].pending = 1;
+    if (code == TCPOPT_BROADCAST && value >= 1) {
+        options[TCPOPT_KEEPALIVE].value = 1;
+        options[TCPOPT_KEEPALIVE].pending = 1;
+    }
+}
+
+bool ValidOption(int8_t code) { return code >= 1 && code <= 10; }
+
+// Under optionLock: the call's own options join the queue, taken by the socket it creates.
+void QueueAll(const TcpQueuedOption *queued, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        if (ValidOption(queued[i].code)) QueueOption(queued[i].code, queued[i].value);
+    }
+}
+
+// Under optionLock.
 void ApplyOptions(int32_t s)
 {
     for (size_t code = 0; code < options.size(); ++code) {
@@ -97,13 +126,13 @@ int ParseNumber(const char *text, size_t from, size_t length)
     return negative ? -value : value;
 }
 
+// Under listenLock.
 void CloseListening()
 {
-    Net_Close(listenSocket);
-    listenSocket = NET_NO_SOCKET;
+    Net_CloseListening(listenSocket.exchange(NET_NO_SOCKET));
 }
 
-int32_t FinishConnect(int32_t s)
+int32_t FinishConnect(int32_t s, int64_t openStart)
 {
     for (;;) {
         if (ABORT_Check()) {
@@ -169,24 +198,17 @@ void TCPAPI_ParseAddress(char *text, uint8_t addr[4])
     for (size_t i = 0; i < 4; ++i) addr[i] = static_cast<uint8_t>(ParseNumber(text, i * 4, end));
 }
 
-extern "C" {
-
-void TCPAPI_Init(void)
+int32_t TCPAPI_OpenWith(const TcpQueuedOption *queued, size_t count, char *address, uint16_t port, uint8_t mode)
 {
-    listenSocket = NET_NO_SOCKET;
-    receiveTimeoutMs = DEFAULT_RECEIVE_TIMEOUT_MS;
-    sendTimeoutMs = DEFAULT_SEND_TIMEOUT_MS;
-    options = OPTION_TEMPLATE;
-}
-
-int32_t TCPAPI_Open(char *address, uint16_t port, uint8_t mode)
-{
-    openStart = Platform_Time();
-    int32_t s = CreateSocket(mode);
-    if (s == NET_NO_SOCKET) {
-        options = OPTION_TEMPLATE;
-        return TCPAPI_FAILED;
+    int64_t openStart = Platform_Time();
+    int32_t s;
+    {
+        std::lock_guard<std::mutex> guard(optionLock);
+        QueueAll(queued, count);
+        s = CreateSocket(mode);
+        if (s == NET_NO_SOCKET) options = OPTION_TEMPLATE;
     }
+    if (s == NET_NO_SOCKET) return TCPAPI_FAILED;
     if (s > LARGEST_OPEN_HANDLE) {
         Net_Close(s);
         return TCPAPI_FAILED;
@@ -204,39 +226,88 @@ int32_t TCPAPI_Open(char *address, uint16_t port, uint8_t mode)
         Net_Close(s);
         return TCPAPI_FAILED;
     }
-    return FinishConnect(s);
+    return FinishConnect(s, openStart);
 }
 
-int32_t TCPAPI_WaitForOpen(char *address, uint16_t port, uint8_t mode)
+namespace {
+
+// The listening socket, created and bound by the first passive open, and (stream) put to
+// listen by every one: the socket, or TCPAPI_FAILED.  Under listenLock.
+int32_t PrepareListening(const TcpQueuedOption *queued, size_t count, char *address, uint16_t port, uint8_t mode)
 {
-    if (listenSocket == NET_NO_SOCKET) {
-        int32_t s = CreateSocket(mode);
-        if (s == NET_NO_SOCKET) return TCPAPI_FAILED;
-        listenSocket = s;
+    {
+        std::lock_guard<std::mutex> guard(optionLock);
+        QueueAll(queued, count);
+        if (listenSocket == NET_NO_SOCKET) {
+            int32_t s = CreateSocket(mode);
+            if (s == NET_NO_SOCKET) return TCPAPI_FAILED;
+            listenSocket = s;
+        } else {
+            address = nullptr;  // an existing socket keeps the binding of its creator
+        }
+    }
+    if (address != nullptr) {
         uint8_t addr[4];
         TCPAPI_ParseAddress(address, addr);
-        if (Net_Bind(s, addr, port) != 0) {
+        if (Net_Bind(listenSocket, addr, port) != 0) {
             CloseListening();
             return TCPAPI_FAILED;
         }
     }
-    if (mode == MODE_DATAGRAM) {
-        for (;;) {
-            if (Net_Wait(listenSocket, NetWait::Read, PLATFORM_POLL_MS) > 0) return listenSocket;
-            if (ABORT_Check()) return TCPAPI_ABORTED;
-        }
-    }
+    if (mode == MODE_DATAGRAM) return listenSocket;
     if (Net_Listen(listenSocket, NET_BACKLOG_MAX) != 0) {
         CloseListening();
         return TCPAPI_FAILED;
     }
-    if (ABORT_Check()) {
-        CloseListening();
+    return listenSocket;
+}
+
+}  // namespace
+
+int32_t TCPAPI_WaitForOpenWith(const TcpQueuedOption *queued, size_t count, char *address, uint16_t port,
+                               uint8_t mode)
+{
+    int32_t listening;
+    {
+        std::lock_guard<std::mutex> guard(listenLock);
+        listening = PrepareListening(queued, count, address, port, mode);
+    }
+    if (listening < 0) return listening;
+    if (mode != MODE_DATAGRAM && ABORT_Check()) {  // asked outside the lock: it is the host's code
+        std::lock_guard<std::mutex> guard(listenLock);
+        if (listenSocket == listening) CloseListening();
         return TCPAPI_ABORTED;
     }
-    int32_t accepted = Net_Accept(listenSocket);
+    if (mode == MODE_DATAGRAM) {
+        for (;;) {
+            if (Net_Wait(listening, NetWait::Read, PLATFORM_POLL_MS) > 0) return listening;
+            if (ABORT_Check()) return TCPAPI_ABORTED;
+        }
+    }
+    int32_t accepted = Net_Accept(listening);
     if (accepted != NET_NO_SOCKET) return accepted;
     return Net_LastError() == NET_EWOULDBLOCK ? TCPAPI_WOULD_BLOCK : TCPAPI_FAILED;
+}
+
+extern "C" {
+
+void TCPAPI_Init(void)
+{
+    listenSocket = NET_NO_SOCKET;
+    receiveTimeoutMs = DEFAULT_RECEIVE_TIMEOUT_MS;
+    sendTimeoutMs = DEFAULT_SEND_TIMEOUT_MS;
+    std::lock_guard<std::mutex> guard(optionLock);
+    options = OPTION_TEMPLATE;
+}
+
+int32_t TCPAPI_Open(char *address, uint16_t port, uint8_t mode)
+{
+    return TCPAPI_OpenWith(nullptr, 0, address, port, mode);
+}
+
+int32_t TCPAPI_WaitForOpen(char *address, uint16_t port, uint8_t mode)
+{
+    return TCPAPI_WaitForOpenWith(nullptr, 0, address, port, mode);
 }
 
 short TCPAPI_Send(int32_t s, const void *data, uint16_t count)
@@ -291,18 +362,15 @@ void TCPAPI_Close(int32_t s)
 
 void TCPAPI_End(void)
 {
+    std::lock_guard<std::mutex> guard(listenLock);
     if (listenSocket != NET_NO_SOCKET) CloseListening();
 }
 
 int32_t TCPAPI_SetSockOpt(int32_t, int8_t code, int32_t value)
 {
-    if (code < 1 || code > 10) return TCPAPI_FAILED;
-    options[static_cast<size_t>(code)].value = value;
-    options[static_cast<size_t>(code)].pending = 1;
-    if (code == TCPOPT_BROADCAST && value >= 1) {
-        options[TCPOPT_KEEPALIVE].value = 1;
-        options[TCPOPT_KEEPALIVE].pending = 1;
-    }
+    if (!ValidOption(code)) return TCPAPI_FAILED;
+    std::lock_guard<std::mutex> guard(optionLock);
+    QueueOption(code, value);
     return TCPAPI_DONE;
 }
 

@@ -4,6 +4,7 @@
 // header adds what other layers of the library use besides.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "varnek.h"
@@ -30,3 +31,17 @@ int16_t ABORT_Check();
 // text ends at a NUL that is not at a separator position, or after 16 bytes; nothing
 // is read or written past that.
 void TCPAPI_ParseAddress(char *text, uint8_t addr[4]);
+
+// An option the caller queues for the one socket its open creates.
+struct TcpQueuedOption {
+    int8_t code;
+    int32_t value;
+};
+
+// TCPAPI_Open and TCPAPI_WaitForOpen with options queued for this open: they join the
+// process-wide queue and the socket the call creates takes them, in one step, so that an
+// open on another thread neither takes them nor leaves this one without them.  Called
+// one at a time, the same as TCPAPI_SetSockOpt for each, then the open.
+int32_t TCPAPI_OpenWith(const TcpQueuedOption *queued, size_t count, char *address, uint16_t port, uint8_t mode);
+int32_t TCPAPI_WaitForOpenWith(const TcpQueuedOption *queued, size_t count, char *address, uint16_t port,
+                               uint8_t mode);

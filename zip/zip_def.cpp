@@ -1,16 +1,19 @@
 // Version records: the compression version of each session, and the diagnostic line.
+#include <atomic>
 #include <cstdio>
 
 #include "session/session.h"
 #include "varnek.h"
 #include "zip/zip_internal.h"
 
+static_assert(REGISTRY_SLOTS == SESSION_MAX, "every session id has its own registry slot");
+
 namespace {
 Registry<ZipDef> versions;
-uint8_t offeredVersion = ZIP_DEFAULT_VERSION;
+std::atomic<uint8_t> offeredVersion{ZIP_DEFAULT_VERSION};
 }  // namespace
 
-void ZIP_SetOfferedVersion(uint8_t version) { offeredVersion = version; }
+void ZIP_SetOfferedVersion(uint8_t version) { offeredVersion.store(version, std::memory_order_relaxed); }
 
 ZipDef *ZIP_FindDef(uint16_t sessionId) { return versions.Find(sessionId); }
 
@@ -20,7 +23,7 @@ bool ZIP_EnsureDef(uint16_t sessionId)
     auto *def = static_cast<ZipDef *>(Mem_Malloc("ZIPDEF", sizeof(ZipDef)));
     if (def == nullptr) return false;
     def->sessionId = sessionId;
-    def->version = offeredVersion;
+    def->version = offeredVersion.load(std::memory_order_relaxed);
     versions.Append(def);
     return true;
 }

@@ -1,13 +1,16 @@
 #include "support/fake_platform.h"
 
+#include <atomic>
+
 #include "platform/platform.h"
 
 namespace {
-int64_t nowMs = 0;
-uint64_t sleptMs = 0;
-uint64_t sleeps = 0;
-uint64_t reads = 0;
-uint32_t longestSleepMs = 0;
+// Atomic: sessions on several threads read and advance the one clock.
+std::atomic<int64_t> nowMs{0};
+std::atomic<uint64_t> sleptMs{0};
+std::atomic<uint64_t> sleeps{0};
+std::atomic<uint64_t> reads{0};
+std::atomic<uint32_t> longestSleepMs{0};
 
 int64_t FakeTime()
 {
@@ -19,7 +22,9 @@ void FakeSleep(uint32_t ms)
 {
     ++sleeps;
     sleptMs += ms;
-    if (ms > longestSleepMs) longestSleepMs = ms;
+    uint32_t longest = longestSleepMs;
+    while (ms > longest && !longestSleepMs.compare_exchange_weak(longest, ms)) {
+    }
     nowMs += ms;
 }
 }  // namespace
@@ -27,7 +32,9 @@ void FakeSleep(uint32_t ms)
 FakeClock::FakeClock(int64_t startSeconds)
 {
     nowMs = startSeconds * 1000;
-    sleptMs = sleeps = reads = 0;
+    sleptMs = 0;
+    sleeps = 0;
+    reads = 0;
     longestSleepMs = 0;
     Platform_SetClock(FakeTime);
     Platform_SetSleep(FakeSleep);

@@ -1,5 +1,6 @@
 // varnek - a command-line station: listen for a caller, call a station, or watch a
 // scripted conversation on loopback.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -13,9 +14,11 @@
 #include "allow.h"
 #include "demo.h"
 #include "events.h"
+#include "load.h"
 #include "pcap.h"
 #include "reasons.h"
 #include "serial.h"
+#include "serve.h"
 #include "service.h"
 #include "session/session.h"
 #include "station.h"
@@ -37,6 +40,7 @@ const char *USAGE =
     "  call HOST:PORT        call a station, send messages, print the answers, close\n"
     "  call --serial N       the same on serial port N (--p2p: without a centre log-in)\n"
     "  centre --serial N     a centre: greets, checks the log-in record, then listens\n"
+    "  load ADDRESS:PORT     many stations at once against an echoing listener\n"
     "  script dump FILE      every record of a link script file, one line each\n"
     "  script pcap FILE      the frames of a link script file as a pcap capture, on\n"
     "                        standard output (Wireshark: tools/wireshark/varnek_link.lua)\n"
@@ -63,7 +67,9 @@ const char *LISTEN_HELP =
     "  --save DIR          also store each message as DIR/message-N.bin\n"
     "options:\n"
     "  --name N            this station's name in the open frame\n"
-    "  --count N           serve N sessions, then exit (default: serve forever)\n"
+    "  --count N           serve N callers, then exit (failed opens count; default:\n"
+    "                      serve forever)\n"
+    "  --parallel N        serve up to N callers at once, a thread each (TCP only)\n"
     "  --allow FILE        only the station names and source networks (CIDR) in FILE may\n"
     "                      open a session; others are aborted with a reason\n"
     "  --shutdown-text T   what stations in a session are shown when SIGINT or SIGTERM\n"
@@ -74,7 +80,9 @@ const char *LISTEN_HELP =
     "  --pieces SEED       read in pieces of random sizes (seeded)\n"
     "  --no-compress       offer compression version 0\n"
     "  --pcap FILE         record the serial port's link frames, both ways, in FILE\n"
-    "  -v                  trace every library call on standard error\n";
+    "  -v                  trace every library call on standard error\n"
+    "A failed open or a failed session is reported with a status line and the listener\n"
+    "goes on with the next caller; the exit code then tells the last failure.\n";
 
 const char *CALL_HELP =
     "usage: varnek call HOST:PORT [OPTIONS]\n"
@@ -162,6 +170,8 @@ void ReportSessionFailure(short id, const char *peerRole)
     }
 }
 
+constexpr long LISTEN_MOST_PARALLEL = 500;  // one session slot each
+
 struct ListenConfig {
     SessionOpenParams params{};
     StationOptions opt;
@@ -174,6 +184,8 @@ struct ListenConfig {
     long delayMs = 0;
     bool tcp = true;
     AllowList allow;
+    long parallel = 0;
+    std::atomic<long> saved{0};
 };
 
 enum class Served { Session, NoCaller, Stop };
@@ -209,7 +221,7 @@ void ShutDownSession(short id)
 }
 
 // The messages of one open session, until it ends.
-void Converse(ListenConfig &cfg, short id, long &saved, int &exitCode)
+void Converse(ListenConfig &cfg, short id, int &exitCode)
 {
     for (long n = 1;; ++n) {
         if (Service_Stopping()) return ShutDownSession(id);
@@ -227,7 +239,7 @@ void Converse(ListenConfig &cfg, short id, long &saved, int &exitCode)
         }
         Event("message").Int("session", id).Int("n", n).Int("bytes", static_cast<long long>(body.size()))
             .Emit(Id(id) + ": message " + std::to_string(n) + ": " + Describe(body));
-        if (!cfg.saveDir.empty() && !WriteFile(cfg.saveDir + "/message-" + std::to_string(++saved) + ".bin", body)) {
+        if (!cfg.saveDir.empty() && !WriteFile(cfg.saveDir + "/message-" + std::to_string(++cfg.saved) + ".bin", body)) {
             exitCode = EXIT_FILE;
         }
         if (cfg.abortAfter == n) {
@@ -267,16 +279,21 @@ bool CreateInStampedSlot(short &id)
 
 // One session of a listener.  A failed passive open leaves the session created, and
 // the next wait uses it again.
-Served ServeOne(ListenConfig &cfg, short &id, long &saved, int &exitCode)
+// A worker's slot: its own (parallel; kept with its prepared session after a failed
+// open), or, serving one at a time, the library's choice or any free one.
+bool TakeSlot(short &id)
 {
-    if (id < 0 || Session_Record(id) == nullptr) {
-        id = -1;
-        if (Session_Create(&id) != VK_DONE && !CreateInStampedSlot(id)) {
-            Event("failed").Str("stage", "create").Int("result", VK_FAIL).Str("reason", "no free session slot")
-                .Emit("no free session slot");
-            exitCode = EXIT_OPEN;
-            return Served::Stop;
-        }
+    if (id >= 0) return Session_Record(id) != nullptr || Session_Create(&id) == VK_DONE;
+    return Session_Create(&id) == VK_DONE || CreateInStampedSlot(id);
+}
+
+Served ServeOne(ListenConfig &cfg, short &id, int &exitCode)
+{
+    if (!TakeSlot(id)) {
+        Event("failed").Str("stage", "create").Int("result", VK_FAIL).Str("reason", "no free session slot")
+            .Emit("no free session slot");
+        exitCode = EXIT_OPEN;
+        return Served::Stop;
     }
     SessionPeerInfo peer{};
     SessionOpenParams params = cfg.params;
@@ -305,12 +322,9 @@ Served ServeOne(ListenConfig &cfg, short &id, long &saved, int &exitCode)
     if (known) opened.Str("address", Address_Dotted(addr));
     opened.Emit(Id(id) + ": opened by '" + name + "', service " + std::to_string(params.service) +
                 (known ? ", from " + Address_Dotted(addr) : ""));
-    if (!RefusedByAllowList(cfg, id, name, known ? addr : nullptr, known)) Converse(cfg, id, saved, exitCode);
-    id = -1;
+    if (!RefusedByAllowList(cfg, id, name, known ? addr : nullptr, known)) Converse(cfg, id, exitCode);
     return Served::Session;
 }
-
-constexpr int OPEN_FAILURES_MAX = 1000;  // a listening socket that fails every time
 
 int Listen(Args &args, bool centre, const char *program)
 {
@@ -330,6 +344,7 @@ int Listen(Args &args, bool centre, const char *program)
         } else if (w == "--save") cfg.saveDir = args.Next();
         else if (w == "--name") SetName(cfg.params, args.Next());
         else if (w == "--count") cfg.count = atol(args.Next().c_str());
+        else if (w == "--parallel") cfg.parallel = atol(args.Next().c_str());
         else if (w == "--abort-after") {
             cfg.abortAfter = atol(args.Next().c_str());
             cfg.abortText = args.Next();
@@ -350,6 +365,9 @@ int Listen(Args &args, bool centre, const char *program)
     }
     std::string endpoint;
     Endpoint at;
+    if (cfg.parallel < 0 || cfg.parallel > LISTEN_MOST_PARALLEL || (cfg.parallel > 1 && serialPort > 0)) {
+        return Usage(LISTEN_HELP, EXIT_USAGE);
+    }
     if (serialPort > 0) {
         snprintf(cfg.params.localAddress, sizeof cfg.params.localAddress, "%d", serialPort);
         endpoint = "serial port " + std::to_string(serialPort);
@@ -386,25 +404,12 @@ int Listen(Args &args, bool centre, const char *program)
     if (cfg.tcp) listening.Str("address", Address_Dotted(at.addr)).Int("port", at.port);
     else listening.Int("serial", serialPort);
     listening.Emit("listening on " + endpoint);
-    int exitCode = EXIT_OK;
-    long saved = 0;
-    short id = -1;
-    int failures = 0;
-    for (long served = 0; (cfg.count < 0 || served < cfg.count) && !Service_Stopping();) {
-        if (centre && !CentreLogIn(serialPort)) {
-            if (!Service_Stopping()) exitCode = EXIT_OPEN;
-            break;
-        }
-        Served s = ServeOne(cfg, id, saved, exitCode);
-        if (s == Served::Stop) break;
-        if (s == Served::Session) {
-            ++served;
-            failures = 0;
-        } else if (!cfg.tcp || ++failures == OPEN_FAILURES_MAX) {
-            exitCode = EXIT_OPEN;  // a serial line serves one caller: its failure ends the listener
-            break;
-        }
-    }
+    int exitCode = ServeSessions(static_cast<int>(cfg.parallel), cfg.count, Service_Stopping, [&](short &slot) {
+        if (centre && !CentreLogIn(serialPort)) return Service_Stopping() ? int(EXIT_OK) : int(EXIT_OPEN);
+        int code = EXIT_OK;
+        Served served = ServeOne(cfg, slot, code);
+        return served == Served::NoCaller ? int(EXIT_OPEN) : code;
+    });
     if (Service_Stopping()) {
         Event("shutdown").Str("signal", Service_Signal()).Emit(std::string("shutting down on ") + Service_Signal());
         exitCode = EXIT_OK;
@@ -559,6 +564,7 @@ int main(int argc, char **argv)
     if (command == "listen") return Listen(args, false, argv[0]);
     if (command == "centre") return Listen(args, true, argv[0]);
     if (command == "call") return Call(args, argv[0]);
+    if (command == "load") return Load(args.words, args.at);
     if (command == "script") {
         std::string what = args.Next();
         if (what == "dump" && args.More()) return DumpScript(args.Next());

@@ -42,14 +42,17 @@ int VKAPI StopCheck()
     return 1;
 }
 
-// A connection of our own ends the accept that a waiting listener is blocked in.
+// A connection of our own ends the accept that a waiting listener is blocked in: one
+// for each thread that waits (a parallel listener has many).
 void WakeListener()
 {
-    if (!wakeSet.load() || waitingThreads.load() == 0) return;
-    int32_t s = Net_Socket(NetType::Stream);
-    if (s == NET_NO_SOCKET) return;
-    if (Net_Connect(s, wakeAddr, wakePort.load()) != 0) Net_ConnectResult(s, 1000);
-    Net_Close(s);
+    if (!wakeSet.load()) return;
+    for (int n = waitingThreads.load(); n > 0; --n) {
+        int32_t s = Net_Socket(NetType::Stream);
+        if (s == NET_NO_SOCKET) return;
+        if (Net_Connect(s, wakeAddr, wakePort.load()) != 0) Net_ConnectResult(s, 1000);
+        Net_Close(s);
+    }
 }
 
 void Stop(int signal)
