@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "session/session.h"
 #include "transport/linkapi.h"
+#include "transport/tcp_stream.h"
 #include "transport/tcpapi.h"
 
 namespace {
@@ -171,7 +172,7 @@ short Session_SendFrame(int16_t id, uint16_t payloadLength, uint16_t final, uint
 {
     SessionRecord *rec = Session_Record(id);
     if (rec == nullptr) return VK_FAIL;
-    if (rec->linkPort == 0 && !rec->aborting && TCPAPI_IsReceive(rec->handle)) {
+    if (rec->linkPort == 0 && !rec->aborting && TcpStream_IsReceive(rec->rxStream, rec->handle)) {
         Session_BugDebugMsg(id, "1.SwIsReceive = 1");
         uint16_t length, last, compressed;
         if (Session_ReceiveFrame(id, &length, &last, &compressed) != VK_DONE) {
@@ -206,6 +207,7 @@ void Session_ForgetPartial(SessionRecord *rec)
 {
     rec->rxResuming = 0;
     rec->readPending = 0;
+    TcpStream_Reset(rec->rxStream);
 }
 
 short Session_ReceiveFrame(int16_t id, uint16_t *payloadLength, uint16_t *final, uint16_t *packed)
@@ -278,7 +280,7 @@ short Session_TransportReceive(int16_t id, uint8_t *buffer, uint16_t count, uint
     *got = count;
     bool stopped;
     if (rec->linkPort == 0) {
-        short rc = TCPAPI_WaitForData(rec->handle, buffer, got);
+        short rc = TcpStream_WaitForData(rec->rxStream, rec->handle, buffer, got);
         if (rc == TCPAPI_DONE && *got == count) return VK_DONE;
         if (rc == TCPAPI_TIMEOUT) {
             if (rec->blocking) {

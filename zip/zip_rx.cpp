@@ -43,6 +43,20 @@ struct UnzipCtx {
         PutData(0);
     }
     bool Short() const { return delivered < requested; }
+    // Copy path: while every byte would go straight from the frame to the destination,
+    // moves a run by memcpy, counting it in `taken`, the loop's count of bytes taken
+    // (less one, which the loop adds).  False where GetCode and PutData must decide
+    // byte by byte: at a frame's end, a held byte, the primer.
+    bool PlainRun(int16_t &taken)
+    {
+        if (messageStart || holding || delivered != taken || readIndex >= frameLength) return false;
+        int n = frameLength - readIndex < requested - taken ? frameLength - readIndex : requested - taken;
+        memcpy(destination + delivered, frameData + readIndex, static_cast<size_t>(n));
+        readIndex = static_cast<int16_t>(readIndex + n);
+        delivered = static_cast<int16_t>(delivered + n);
+        taken = static_cast<int16_t>(taken + n - 1);
+        return true;
+    }
     // Plain room stops one byte short of the request: the last byte of a call may have
     // to be held back, which only PutData does.
     bool Spans(const uint8_t *&code, int &codeLeft, uint8_t *&out, int &room) const
@@ -223,6 +237,7 @@ int16_t UnzipPart(uint16_t sessionId, uint8_t *frameData, uint8_t *destination, 
     int16_t result = ZIP_OK;
     if (!ctx->frameCompressed || !ctx->available) {
         for (int16_t i = 0; i < ctx->requested; ++i) {
+            if (ctx->PlainRun(i)) continue;
             uint8_t byte = 0;
             int rc = ctx->GetCode(byte);
             if (rc == ZIP_TRANSPORT) return ZIP_TRANSPORT;  // the session is gone
