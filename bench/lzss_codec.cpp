@@ -5,8 +5,7 @@
 // records, text and binary messages in turn), and each kind alone, "random" standing
 // for already-compressed data and "runs" for long repeats.  Before measuring, every
 // stream of the library's encoder is checked byte for byte against the reference's, and
-// the library's decoder against the message.  The "stdio" rows run the reference with
-// getc/putc, as the published program does.  At the end the library/reference ratios
+// the library's decoder against the message.  At the end the library/reference ratios
 // are printed per kind (medians when repetitions are asked for).
 //
 //   build/linux/bench/bench_lzss_codec --benchmark_repetitions=5
@@ -297,43 +296,6 @@ void DecodeReference(benchmark::State &state, Kind kind)
     Done(state, c);
 }
 
-// The reference with the published program's stdio I/O, over in-memory streams.
-void EncodeStdio(benchmark::State &state, Kind kind)
-{
-    const Corpus &c = corpora[kind];
-    auto coder = std::make_unique<lzss_reference::Coder>();
-    Bytes input(LZ_PRIMER + MESSAGE_SIZE, ' ');
-    Bytes out(2 * MESSAGE_SIZE + 64);
-    for (auto _ : state) {
-        for (size_t at = 0; at < c.messages.size(); at += MESSAGE_SIZE) {
-            memcpy(input.data() + LZ_PRIMER, c.messages.data() + at, MESSAGE_SIZE);
-            lzss_reference::FileInput in{fmemopen(input.data(), input.size(), "rb")};
-            lzss_reference::FileOutput o{fmemopen(out.data(), out.size(), "wb")};
-            coder->Encode(in, o);
-            fclose(in.file);
-            fclose(o.file);
-        }
-    }
-    Done(state, c);
-}
-
-void DecodeStdio(benchmark::State &state, Kind kind)
-{
-    const Corpus &c = corpora[kind];
-    auto coder = std::make_unique<lzss_reference::Coder>();
-    Bytes out(MESSAGE_SIZE + LZ_PRIMER + 32);
-    for (auto _ : state) {
-        for (const Bytes &code : c.code) {
-            lzss_reference::FileInput in{fmemopen(const_cast<uint8_t *>(code.data()), code.size(), "rb")};
-            lzss_reference::FileOutput o{fmemopen(out.data(), out.size(), "wb")};
-            coder->Decode(in, o);
-            fclose(in.file);
-            fclose(o.file);
-        }
-    }
-    Done(state, c);
-}
-
 // Prints the runs as the console does and, at the end, library / reference per kind.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
@@ -359,7 +321,6 @@ public:
                 std::string suffix = std::string("/") + KIND_NAMES[kind];
                 Ratio(direction, "Library", "Reference", suffix);
             }
-            Ratio(direction, "Reference", "Stdio", std::string("/") + KIND_NAMES[MIXED]);
         }
     }
 
@@ -390,9 +351,6 @@ int main(int argc, char **argv)
         benchmark::RegisterBenchmark(("DecodeReference" + suffix).c_str(), DecodeReference, k);
         benchmark::RegisterBenchmark(("DecodeLibrary" + suffix).c_str(), DecodeLibrary, k);
     }
-    std::string mixed = std::string("/") + KIND_NAMES[MIXED];
-    benchmark::RegisterBenchmark(("EncodeStdio" + mixed).c_str(), EncodeStdio, MIXED);
-    benchmark::RegisterBenchmark(("DecodeStdio" + mixed).c_str(), DecodeStdio, MIXED);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();

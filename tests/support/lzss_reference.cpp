@@ -175,8 +175,6 @@ void Coder::Decode(In &in, Out &out)
 
 template void Coder::Encode(Input &, Output &);
 template void Coder::Decode(Input &, Output &);
-template void Coder::Encode(FileInput &, FileOutput &);
-template void Coder::Decode(FileInput &, FileOutput &);
 
 std::vector<uint8_t> Encode(const std::vector<uint8_t> &message)
 {

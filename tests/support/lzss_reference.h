@@ -3,10 +3,9 @@
 // the baseline the codec's speed is measured against and the second opinion its
 // streams are checked by.
 //
-// Encode and Decode take their bytes through two small types: Get() answers the next
-// byte or EOF, Put(c) writes one.  The memory ones below read and write buffers inline;
-// the stdio ones go through getc and putc, as the 1989 program does, so the two can be
-// compared in one run.
+// Encode and Decode take their bytes through two small types, Get() answering the next
+// byte or EOF and Put(c) writing one, where the 1989 program calls getc and putc; the
+// memory ones below are inline.
 #pragma once
 
 #include <cstddef>
@@ -29,16 +28,6 @@ struct Output {
     uint8_t *data;
     size_t pos;
     void Put(int c) { data[pos++] = static_cast<uint8_t>(c); }
-};
-
-struct FileInput {
-    FILE *file;
-    int Get() { return getc(file); }
-};
-
-struct FileOutput {
-    FILE *file;
-    void Put(int c) { putc(c, file); }
 };
 
 struct Coder {
