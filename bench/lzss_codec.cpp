@@ -1,10 +1,12 @@
-// LZSS encoder and decoder speed, in MB/s of message bytes, beside the plain reference
-// coder of tests/support/lzss_reference.cpp, written the simple way: one call per
-// input byte and per output byte, the whole message at once, no incremental machinery.
-// Both run in this process on the same seeded corpus of 4 KiB messages (transaction-
-// like records, text, binary), each message coded on its own behind its 18-space
-// primer.  Before measuring, every stream of the library's encoder is checked byte for
-// byte against the reference's.
+// LZSS encoder and decoder speed, in MB/s of message bytes, beside the classic tree
+// coder of tests/support/lzss_reference.cpp (the 1989 program's structure with its byte
+// I/O inline).  Both run in this process on the same seeded corpora of 4 KiB messages,
+// each message coded on its own behind its 18-space primer: "mixed" (transaction-like
+// records, text and binary messages in turn), and each kind alone, "random" standing
+// for already-compressed data and "runs" for long repeats.  Before measuring, every
+// stream of the library's encoder is checked byte for byte against the reference's, and
+// the library's decoder against the message.  At the end the library/reference ratios
+// are printed per kind (medians when repetitions are asked for).
 //
 //   build/linux/bench/bench_lzss_codec --benchmark_repetitions=5
 //       --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -25,9 +28,9 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 constexpr size_t MESSAGE_SIZE = 4096;
-constexpr size_t CORPUS_SIZE = 4 << 20;
+constexpr size_t CORPUS_SIZE = 1 << 20;
 
-// ------------------------------------------------------------------ corpus
+// ------------------------------------------------------------------ corpora
 
 void AppendRecord(Bytes &out, std::mt19937 &rng, uint32_t serial)
 {
@@ -59,34 +62,44 @@ void AppendText(Bytes &out, std::mt19937 &rng, size_t n)
     out.resize(start + n);
 }
 
-Bytes MakeCorpus()
+enum Kind { MIXED, RECORDS, TEXT, BINARY, RANDOM, RUNS, KINDS };
+const char *const KIND_NAMES[KINDS] = {"mixed", "records", "text", "binary", "random", "runs"};
+
+void AppendMessage(Bytes &corpus, Kind kind, std::mt19937 &rng, uint32_t &serial)
+{
+    size_t end = corpus.size() + MESSAGE_SIZE;
+    switch (kind) {
+    case RECORDS:
+        while (corpus.size() < end) AppendRecord(corpus, rng, serial++);
+        break;
+    case TEXT: AppendText(corpus, rng, MESSAGE_SIZE); break;
+    case BINARY:
+        while (corpus.size() < end) corpus.push_back(static_cast<uint8_t>(rng() % (rng() % 2 ? 256 : 16)));
+        break;
+    case RANDOM:
+        while (corpus.size() < end) corpus.push_back(static_cast<uint8_t>(rng()));
+        break;
+    case RUNS:
+        while (corpus.size() < end) corpus.insert(corpus.end(), 1 + rng() % 300, static_cast<uint8_t>(rng() % 3));
+        break;
+    case MIXED:
+    case KINDS: break;
+    }
+    corpus.resize(end);
+}
+
+Bytes MakeCorpus(Kind kind)
 {
     std::mt19937 rng(20261205);
     Bytes corpus;
     uint32_t serial = 1000;
+    static const Kind MIX[5] = {RECORDS, RECORDS, TEXT, TEXT, BINARY};
     while (corpus.size() < CORPUS_SIZE) {
-        size_t kind = corpus.size() / MESSAGE_SIZE % 5;
-        size_t end = corpus.size() + MESSAGE_SIZE;
-        if (kind < 2) {
-            while (corpus.size() < end) AppendRecord(corpus, rng, serial++);
-        } else if (kind < 4) {
-            AppendText(corpus, rng, MESSAGE_SIZE);
-        } else {
-            while (corpus.size() < end) corpus.push_back(static_cast<uint8_t>(rng() % (rng() % 2 ? 256 : 16)));
-        }
-        corpus.resize(end);
+        Kind k = kind == MIXED ? MIX[corpus.size() / MESSAGE_SIZE % 5] : kind;
+        AppendMessage(corpus, k, rng, serial);
     }
     return corpus;
 }
-
-const Bytes &Corpus()
-{
-    static const Bytes corpus = MakeCorpus();
-    return corpus;
-}
-
-// ------------------------------------------------------------------ reference coder
-
 
 // ------------------------------------------------------------------ the library's coder
 
@@ -169,131 +182,177 @@ size_t LibraryDecode(UnzipWork &work, const uint8_t *code, size_t n, uint8_t *ou
     return ctx.delivered;
 }
 
-// ------------------------------------------------------------------ streams of the corpus
+// ------------------------------------------------------------------ corpora with their streams
 
-struct Streams {
-    std::vector<Bytes> code;  // one stream per message
-    size_t messageBytes = 0;
+struct Corpus {
+    Bytes messages;
+    std::vector<Bytes> code;  // one stream per message, by the reference coder
 };
 
-const Streams &ReferenceStreams()
+Corpus Prepare(Kind kind)
 {
-    static const Streams streams = [] {
-        Streams s;
-        auto coder = std::make_unique<lzss_reference::Coder>();
-        const Bytes &corpus = Corpus();
-        Bytes input(LZ_PRIMER + MESSAGE_SIZE, ' ');
-        Bytes out(2 * MESSAGE_SIZE + 64);
-        for (size_t at = 0; at < corpus.size(); at += MESSAGE_SIZE) {
-            memcpy(input.data() + LZ_PRIMER, corpus.data() + at, MESSAGE_SIZE);
-            lzss_reference::Input in{input.data(), input.size(), 0};
-            lzss_reference::Output o{out.data(), 0};
-            coder->Encode(in, o);
-            s.code.emplace_back(out.begin(), out.begin() + static_cast<long>(o.pos));
-            s.messageBytes += MESSAGE_SIZE;
-        }
-        return s;
-    }();
-    return streams;
-}
-
-void CheckIdentical()
-{
-    static bool checked = false;
-    if (checked) return;
+    Corpus c;
+    c.messages = MakeCorpus(kind);
+    auto coder = std::make_unique<lzss_reference::Coder>();
     auto work = std::make_unique<ZipWork>();
-    const Streams &streams = ReferenceStreams();
+    auto unzip = std::make_unique<UnzipWork>();
+    Bytes input(LZ_PRIMER + MESSAGE_SIZE, ' ');
     Bytes out(2 * MESSAGE_SIZE + 64);
+    Bytes decoded(MESSAGE_SIZE + LZ_PRIMER);
     size_t codeBytes = 0;
-    for (size_t i = 0; i < streams.code.size(); ++i) {
-        size_t n = LibraryEncode(*work, Corpus().data() + i * MESSAGE_SIZE, MESSAGE_SIZE, out.data());
-        if (Bytes(out.begin(), out.begin() + static_cast<long>(n)) != streams.code[i]) {
-            fprintf(stderr, "message %zu: the library's stream differs from the reference's\n", i);
+    for (size_t at = 0; at < c.messages.size(); at += MESSAGE_SIZE) {
+        const uint8_t *message = c.messages.data() + at;
+        memcpy(input.data() + LZ_PRIMER, message, MESSAGE_SIZE);
+        lzss_reference::Input in{input.data(), input.size(), 0};
+        lzss_reference::Output o{out.data(), 0};
+        coder->Encode(in, o);
+        c.code.emplace_back(out.begin(), out.begin() + static_cast<long>(o.pos));
+        codeBytes += o.pos;
+        size_t n = LibraryEncode(*work, message, MESSAGE_SIZE, out.data());
+        if (Bytes(out.begin(), out.begin() + static_cast<long>(n)) != c.code.back()) {
+            fprintf(stderr, "%s, message %zu: the library's stream differs from the reference's\n", KIND_NAMES[kind],
+                    at / MESSAGE_SIZE);
             exit(1);
         }
-        codeBytes += n;
-        auto unzip = std::make_unique<UnzipWork>();
-        Bytes decoded(MESSAGE_SIZE + LZ_PRIMER);
-        size_t m = LibraryDecode(*unzip, streams.code[i].data(), streams.code[i].size(), decoded.data(), decoded.size());
-        if (m != decoded.size() || memcmp(decoded.data() + LZ_PRIMER, Corpus().data() + i * MESSAGE_SIZE, MESSAGE_SIZE)) {
-            fprintf(stderr, "message %zu: the library's decoder does not give the message back\n", i);
+        const Bytes &code = c.code.back();
+        size_t m = LibraryDecode(*unzip, code.data(), code.size(), decoded.data(), decoded.size());
+        if (m != decoded.size() || memcmp(decoded.data() + LZ_PRIMER, message, MESSAGE_SIZE) != 0) {
+            fprintf(stderr, "%s, message %zu: the library's decoder does not give the message back\n",
+                    KIND_NAMES[kind], at / MESSAGE_SIZE);
             exit(1);
         }
     }
-    fprintf(stderr, "corpus: %zu messages, %zu bytes, coded to %zu bytes; every stream identical to the reference's\n",
-            streams.code.size(), streams.messageBytes, codeBytes);
-    checked = true;
+    fprintf(stderr, "%-8s %zu messages, %zu bytes, coded to %zu bytes; every stream identical to the reference's\n",
+            KIND_NAMES[kind], c.code.size(), c.messages.size(), codeBytes);
+    return c;
+}
+
+std::vector<Corpus> corpora;
+
+void Done(benchmark::State &state, const Corpus &c)
+{
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(c.messages.size()));
 }
 
 // ------------------------------------------------------------------ benchmarks
 
-void BM_EncodeLibrary(benchmark::State &state)
+void EncodeLibrary(benchmark::State &state, Kind kind)
 {
-    CheckIdentical();
+    const Corpus &c = corpora[kind];
     auto work = std::make_unique<ZipWork>();
-    const Bytes &corpus = Corpus();
     Bytes out(2 * MESSAGE_SIZE + 64);
     for (auto _ : state) {
-        for (size_t at = 0; at < corpus.size(); at += MESSAGE_SIZE) {
-            benchmark::DoNotOptimize(LibraryEncode(*work, corpus.data() + at, MESSAGE_SIZE, out.data()));
+        for (size_t at = 0; at < c.messages.size(); at += MESSAGE_SIZE) {
+            benchmark::DoNotOptimize(LibraryEncode(*work, c.messages.data() + at, MESSAGE_SIZE, out.data()));
         }
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(corpus.size()));
+    Done(state, c);
 }
 
-void BM_EncodeReference(benchmark::State &state)
+void EncodeReference(benchmark::State &state, Kind kind)
 {
+    const Corpus &c = corpora[kind];
     auto coder = std::make_unique<lzss_reference::Coder>();
-    const Bytes &corpus = Corpus();
     Bytes input(LZ_PRIMER + MESSAGE_SIZE, ' ');
     Bytes out(2 * MESSAGE_SIZE + 64);
     for (auto _ : state) {
-        for (size_t at = 0; at < corpus.size(); at += MESSAGE_SIZE) {
-            memcpy(input.data() + LZ_PRIMER, corpus.data() + at, MESSAGE_SIZE);
+        for (size_t at = 0; at < c.messages.size(); at += MESSAGE_SIZE) {
+            memcpy(input.data() + LZ_PRIMER, c.messages.data() + at, MESSAGE_SIZE);
             lzss_reference::Input in{input.data(), input.size(), 0};
             lzss_reference::Output o{out.data(), 0};
             coder->Encode(in, o);
             benchmark::DoNotOptimize(o.pos);
         }
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(corpus.size()));
+    Done(state, c);
 }
 
-void BM_DecodeLibrary(benchmark::State &state)
+void DecodeLibrary(benchmark::State &state, Kind kind)
 {
-    CheckIdentical();
-    const Streams &streams = ReferenceStreams();
+    const Corpus &c = corpora[kind];
     auto work = std::make_unique<UnzipWork>();
     Bytes out(MESSAGE_SIZE + LZ_PRIMER);
     for (auto _ : state) {
-        for (const Bytes &code : streams.code) {
-            size_t n = LibraryDecode(*work, code.data(), code.size(), out.data(), out.size());
-            benchmark::DoNotOptimize(n);
+        for (const Bytes &code : c.code) {
+            benchmark::DoNotOptimize(LibraryDecode(*work, code.data(), code.size(), out.data(), out.size()));
         }
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(streams.messageBytes));
+    Done(state, c);
 }
 
-void BM_DecodeReference(benchmark::State &state)
+void DecodeReference(benchmark::State &state, Kind kind)
 {
-    const Streams &streams = ReferenceStreams();
+    const Corpus &c = corpora[kind];
     auto coder = std::make_unique<lzss_reference::Coder>();
     Bytes out(MESSAGE_SIZE + LZ_PRIMER + 32);
     for (auto _ : state) {
-        for (const Bytes &code : streams.code) {
+        for (const Bytes &code : c.code) {
             lzss_reference::Input in{code.data(), code.size(), 0};
             lzss_reference::Output o{out.data(), 0};
             coder->Decode(in, o);
             benchmark::DoNotOptimize(o.pos);
         }
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(streams.messageBytes));
+    Done(state, c);
 }
+
+// Prints the runs as the console does and, at the end, library / reference per kind.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run> &runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run &run : runs) {
+            if (run.error_occurred) continue;
+            bool aggregate = run.run_type == Run::RT_Aggregate;
+            if (aggregate && run.aggregate_name != "median") continue;
+            if (!aggregate && medians_.count(run.run_name.str()) != 0) continue;
+            auto it = run.counters.find("bytes_per_second");
+            if (it != run.counters.end()) rates_[run.run_name.str()] = it->second.value;
+            if (aggregate) medians_[run.run_name.str()] = true;
+        }
+    }
+    void Finalize() override
+    {
+        ConsoleReporter::Finalize();
+        printf("\nlibrary / reference, MB/s of message bytes:\n");
+        for (const char *direction : {"Encode", "Decode"}) {
+            for (int kind = 0; kind < KINDS; ++kind) {
+                std::string suffix = std::string("/") + KIND_NAMES[kind];
+                Ratio(direction, "Library", "Reference", suffix);
+            }
+        }
+    }
+
+private:
+    void Ratio(const char *direction, const char *over, const char *under, const std::string &suffix)
+    {
+        auto a = rates_.find(std::string(direction) + over + suffix);
+        auto b = rates_.find(std::string(direction) + under + suffix);
+        if (a == rates_.end() || b == rates_.end() || b->second <= 0) return;
+        printf("  %s%s  %-9s / %-9s = %.2f\n", direction, suffix.c_str(), over, under, a->second / b->second);
+    }
+    std::map<std::string, double> rates_;
+    std::map<std::string, bool> medians_;
+};
 
 }  // namespace
 
-BENCHMARK(BM_EncodeReference)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(BM_EncodeLibrary)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(BM_DecodeReference)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(BM_DecodeLibrary)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    for (int kind = 0; kind < KINDS; ++kind) corpora.push_back(Prepare(static_cast<Kind>(kind)));
+    for (int kind = 0; kind < KINDS; ++kind) {
+        std::string suffix = std::string("/") + KIND_NAMES[kind];
+        Kind k = static_cast<Kind>(kind);
+        benchmark::RegisterBenchmark(("EncodeReference" + suffix).c_str(), EncodeReference, k);
+        benchmark::RegisterBenchmark(("EncodeLibrary" + suffix).c_str(), EncodeLibrary, k);
+        benchmark::RegisterBenchmark(("DecodeReference" + suffix).c_str(), DecodeReference, k);
+        benchmark::RegisterBenchmark(("DecodeLibrary" + suffix).c_str(), DecodeLibrary, k);
+    }
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

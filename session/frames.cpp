@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "session/session.h"
 #include "transport/linkapi.h"
+#include "transport/tcp_stream.h"
 #include "transport/tcpapi.h"
 
 namespace {
@@ -176,7 +177,7 @@ short Session_SendFrame(int16_t id, uint16_t payloadLength, uint16_t final, uint
 {
     SessionRecord *rec = Session_Record(id);
     if (rec == nullptr) return VK_FAIL;
-    if (rec->linkPort == 0 && !rec->aborting && TCPAPI_IsReceive(rec->handle)) {
+    if (rec->linkPort == 0 && !rec->aborting && TcpStream_IsReceive(rec->rxStream, rec->handle)) {
         Session_BugDebugMsg(id, "1.SwIsReceive = 1");
         uint16_t length, last, compressed;
         // A non-blocking time-out here fails the send without a text of its own: the
@@ -209,6 +210,7 @@ void Session_ForgetPartial(SessionRecord *rec)
 {
     rec->rxResuming = 0;
     rec->readPending = 0;
+    TcpStream_Reset(rec->rxStream);
 }
 
 short Session_ReceiveFrame(int16_t id, uint16_t *payloadLength, uint16_t *final, uint16_t *packed)
@@ -282,7 +284,7 @@ short Session_TransportReceive(int16_t id, uint8_t *buffer, uint16_t count, uint
     *got = count;
     bool stopped;
     if (rec->linkPort == 0) {
-        short rc = TCPAPI_WaitForData(rec->handle, buffer, got);
+        short rc = TcpStream_WaitForData(rec->rxStream, rec->handle, buffer, got);
         if (rc == TCPAPI_DONE && *got == count) return VK_DONE;
         // A failure, or the peer's close, has closed the socket in the transport.
         if (rc == TCPAPI_FAILED || rc == TCPAPI_DONE) rec->handle = SESSION_NO_HANDLE;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "transport/tcp_stream.h"
 #include "varnek.h"
 
 constexpr int SESSION_MAX = 500;
@@ -93,6 +94,8 @@ struct SessionRecord {
     const void *readBuffer;
     uint16_t readLength;
     uint16_t readDone;
+    // What the TCP socket has delivered beyond the frame being read.
+    TcpStream rxStream;
 };
 
 // The session id carried in the low 16 bits of a machine word.

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <string>
 
@@ -112,7 +113,29 @@ TEST(LzssStream, LongAndRepetitiveMessagesCodeAsThePlainCoderDoes)
             EXPECT_EQ(LzssEncode(message), stream) << "kind " << kind << ", " << n << " bytes";
             EXPECT_EQ(LzssEncode(message, 97), stream) << "kind " << kind << ", " << n << " bytes in pieces of 97";
             EXPECT_EQ(LzssDecode(stream), message) << "kind " << kind << ", " << n << " bytes";
+            EXPECT_EQ(LzssDecode(stream, 1000, 300), message) << "kind " << kind << ", " << n << " bytes in parts";
         }
+    }
+}
+
+// Any bytes are a stream: matches that reach into bytes not yet written, wrap the ring
+// or overlap their own output decode as the plain decoder has them, read whole or in
+// parts.
+TEST(LzssStream, AnyCodeBytesDecodeAsThePlainDecoderDoes)
+{
+    std::mt19937 rng(1989);
+    auto coder = std::make_unique<lzss_reference::Coder>();
+    for (int i = 0; i < 40; ++i) {
+        Bytes stream(3000);
+        for (uint8_t &b : stream) b = static_cast<uint8_t>(i % 2 ? rng() : rng() % 4 * 0x55);
+        *coder = lzss_reference::Coder{};
+        Bytes plain(stream.size() * 9 + 64);
+        lzss_reference::Input in{stream.data(), stream.size(), 0};
+        lzss_reference::Output out{plain.data(), 0};
+        coder->Decode(in, out);
+        Bytes expected(plain.begin() + LZ_PRIMER, plain.begin() + static_cast<long>(out.pos));
+        EXPECT_EQ(LzssDecode(stream), expected) << "stream " << i;
+        EXPECT_EQ(LzssDecode(stream, 777, 100), expected) << "stream " << i << " in parts";
     }
 }
 

@@ -52,15 +52,6 @@ std::atomic<int32_t> listenSocket{NET_NO_SOCKET};
 std::atomic<int32_t> receiveTimeoutMs{DEFAULT_RECEIVE_TIMEOUT_MS};
 std::atomic<int32_t> sendTimeoutMs{DEFAULT_SEND_TIMEOUT_MS};
 
-// A wait has expired when the elapsed whole seconds, taken unsigned, exceed the
-// time-out's whole seconds taken unsigned: a negative time-out of -1000 ms or less
-// never expires.
-bool Expired(int64_t start)
-{
-    auto elapsed = static_cast<uint32_t>(Platform_Time() - start);
-    return elapsed > static_cast<uint32_t>(receiveTimeoutMs / 1000);
-}
-
 // Under optionLock.
 void QueueOption(int8_t code, int32_t value)
 {
@@ -145,7 +136,7 @@ int32_t FinishConnect(int32_t s, int64_t openStart)
             Net_Close(s);
             return TCPAPI_FAILED;
         }
-        if (Expired(openStart)) {
+        if (TCPAPI_Expired(openStart)) {
             Net_Close(s);
             return TCPAPI_TIMEOUT;
         }
@@ -169,7 +160,7 @@ int16_t ReceiveRoutine(int32_t s, void *buffer, uint16_t *count, ReceiveForm for
             return TCPAPI_FAILED;
         }
         if (ready == 0) {
-            if (receiveTimeoutMs != 0 && Expired(start)) return TCPAPI_TIMEOUT;
+            if (receiveTimeoutMs != 0 && TCPAPI_Expired(start)) return TCPAPI_TIMEOUT;
             continue;
         }
         int n = Net_Recv(s, bytes + *count, static_cast<size_t>(wanted - *count));
@@ -188,6 +179,14 @@ int16_t ReceiveRoutine(int32_t s, void *buffer, uint16_t *count, ReceiveForm for
 }
 
 }  // namespace
+
+// A negative time-out of -1000 ms or less never expires: its quotient, taken unsigned,
+// is beyond any elapsed time.
+bool TCPAPI_Expired(int64_t start)
+{
+    auto elapsed = static_cast<uint32_t>(Platform_Time() - start);
+    return elapsed > static_cast<uint32_t>(receiveTimeoutMs / 1000);
+}
 
 void TCPAPI_ParseAddress(char *text, uint8_t addr[4])
 {
@@ -218,7 +217,7 @@ int32_t TCPAPI_OpenWith(const TcpQueuedOption *queued, size_t count, char *addre
     if (Net_Connect(s, addr, port) == 0) return s;
     int error = Net_LastError();
     if (error == NET_EINPROGRESS || error == NET_EALREADY || error == NET_EWOULDBLOCK) {
-        if (Expired(openStart)) {
+        if (TCPAPI_Expired(openStart)) {
             Net_Close(s);
             return TCPAPI_FAILED;
         }
@@ -317,17 +316,14 @@ short TCPAPI_Send(int32_t s, const void *data, uint16_t count)
     uint16_t sent = 0;
     for (;;) {
         if (ABORT_Check()) return TCPAPI_ABORTED;
-        int writable = Net_Wait(s, NetWait::Write, PLATFORM_POLL_MS);
-        if (writable < 0) {
-            Net_Close(s);
-            return TCPAPI_FAILED;
-        }
-        if (writable == 0) continue;
+        // Send first; wait for room only when the socket has none.
         int n = Net_Send(s, bytes + sent, static_cast<size_t>(count - sent));
         if (n < 0) {
-            if (Net_LastError() == NET_EWOULDBLOCK) continue;
-            Net_Close(s);
-            return TCPAPI_FAILED;
+            if (Net_LastError() != NET_EWOULDBLOCK || Net_Wait(s, NetWait::Write, PLATFORM_POLL_MS) < 0) {
+                Net_Close(s);
+                return TCPAPI_FAILED;
+            }
+            continue;
         }
         sent = static_cast<uint16_t>(sent + n);
         if (sent == count) return TCPAPI_DONE;

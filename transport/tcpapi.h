@@ -26,6 +26,10 @@ constexpr int8_t TCPOPT_BROADCAST = 10;
 // The one test of the host's abort callback: nonzero means stop.
 int16_t ABORT_Check();
 
+// Whether the receive time-out has run out for a wait that began at `start` (seconds of
+// Platform_Time): the elapsed whole seconds, taken unsigned, exceed the time-out's.
+bool TCPAPI_Expired(int64_t start);
+
 // Reads the address text at its fixed positions (0, 4, 8, 12), writing NUL over the
 // separators at 3, 7 and 11 that lie inside the text, so a text can be read again.  The
 // text ends at a NUL that is not at a separator position, or after 16 bytes; nothing

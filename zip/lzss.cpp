@@ -58,41 +58,27 @@ void ReplaceNode(ZipWork &w, int p, int r)
     w.parent[p] = LZ_NIL;
 }
 
-// Order of the key against node p's string beyond their equal bytes 1-8: the bytes
-// shared and an all-ones mask when the key sorts first; false when all 18 are equal.
-bool CompareTail(const ZipWork &w, const uint8_t *key, int p, int &shared, uint64_t &less)
-{
-    uint64_t k2 = Word(key + 9);
-    uint64_t c2 = Word(&w.ring[p + 9]);
-    if (k2 != c2) {
-        shared = Shared(k2, c2, 9);
-        less = 0ull - static_cast<uint64_t>(k2 < c2);
-        return true;
-    }
-    if (key[17] == w.ring[p + 17]) return false;
-    shared = 17;
-    less = 0ull - static_cast<uint64_t>(key[17] < w.ring[p + 17]);
-    return true;
-}
-
-// Replaces the right child's node, key word and child pair by the left child's when
+// Replaces the right child's node, key words and child pair by the left child's when
 // `less` is all ones.  The direction of a walk step is a coin toss to a branch
-// predictor, so this must not be a branch; on x86-64 three conditional moves do it,
+// predictor, so this must not be a branch; on x86-64 four conditional moves do it,
 // elsewhere masks.
-inline void PickLeft(uint64_t less, uint64_t &node, uint64_t &word, uint64_t &pair, uint64_t leftNode,
-                     uint64_t leftWord, uint64_t leftPair)
+inline void PickLeft(uint64_t less, uint64_t &node, uint64_t &word1, uint64_t &word2, uint64_t &pair,
+                     uint64_t leftNode, uint64_t leftWord1, uint64_t leftWord2, uint64_t leftPair)
 {
 #if defined(__x86_64__)
     __asm__("test %[less], %[less]\n\t"
             "cmovne %[leftNode], %[node]\n\t"
-            "cmovne %[leftWord], %[word]\n\t"
+            "cmovne %[leftWord1], %[word1]\n\t"
+            "cmovne %[leftWord2], %[word2]\n\t"
             "cmovne %[leftPair], %[pair]"
-            : [node] "+r"(node), [word] "+r"(word), [pair] "+r"(pair)
-            : [less] "r"(less), [leftNode] "r"(leftNode), [leftWord] "r"(leftWord), [leftPair] "r"(leftPair)
+            : [node] "+r"(node), [word1] "+r"(word1), [word2] "+r"(word2), [pair] "+r"(pair)
+            : [less] "r"(less), [leftNode] "r"(leftNode), [leftWord1] "r"(leftWord1),
+              [leftWord2] "r"(leftWord2), [leftPair] "r"(leftPair)
             : "cc");
 #else
     node ^= (node ^ leftNode) & less;
-    word ^= (word ^ leftWord) & less;
+    word1 ^= (word1 ^ leftWord1) & less;
+    word2 ^= (word2 ^ leftWord2) & less;
     pair ^= (pair ^ leftPair) & less;
 #endif
 }
@@ -103,10 +89,11 @@ inline void PickLeft(uint64_t less, uint64_t &node, uint64_t &word, uint64_t &pa
 // into their tree.  The match is the first node on the walk from the root with the most
 // bytes in common; an equal string's node is replaced by r.
 //
-// The walk is the hot loop of the encoder.  Each step loads both children's first key
-// words and child pairs before the direction is known and then picks one, so no
-// branch depends on the order of two strings and no load waits for a decision.  Bytes
-// 9-17 are compared only when bytes 1-8 are equal.
+// The walk is the hot loop of the encoder.  Each step loads both children's two key
+// words (bytes 1-8 and 9-16) and child pairs before the direction is known and then
+// picks one, so no branch depends on the order of two strings, nor on whether they
+// share their first eight bytes, and no load waits for a decision.  Byte 17 is looked
+// at only when bytes 1-16 are equal.
 void LZ_InsertNode(ZipWork &w, int r)
 {
     const uint8_t *key = &w.ring[r];
@@ -130,9 +117,12 @@ void LZ_InsertNode(ZipWork &w, int r)
     }
     // Byte offsets from these bases keep every load of the walk a single instruction.
     const uint8_t *word1 = w.ring + 1;
+    const uint8_t *word2 = w.ring + 9;
     const uint8_t *pairs = reinterpret_cast<const uint8_t *>(w.child);
     const uint64_t k1 = Word(key + 1);
-    uint64_t cw = Word(word1 + cur);
+    const uint64_t k2 = Word(key + 9);
+    uint64_t c1 = Word(word1 + cur);
+    uint64_t c2 = Word(word2 + cur);
     uint32_t pair;
     memcpy(&pair, pairs + 4 * static_cast<size_t>(cur), 4);
     int length = 0;
@@ -140,25 +130,34 @@ void LZ_InsertNode(ZipWork &w, int r)
     for (;;) {
         uint32_t cr = pair & 0xFFFF;
         uint32_t cl = pair >> 16;
-        uint64_t wr, wl;
+        uint64_t wr1, wl1, wr2, wl2;
         uint32_t pr, pl;
-        memcpy(&wr, word1 + cr, 8);
-        memcpy(&wl, word1 + cl, 8);
+        memcpy(&wr1, word1 + cr, 8);
+        memcpy(&wl1, word1 + cl, 8);
+        memcpy(&wr2, word2 + cr, 8);
+        memcpy(&wl2, word2 + cl, 8);
         memcpy(&pr, pairs + 4 * static_cast<size_t>(cr), 4);
         memcpy(&pl, pairs + 4 * static_cast<size_t>(cl), 4);
+        // Bytes 1-8 decide unless they are equal; then bytes 9-16, without a branch.
+        bool first = c1 != k1;
+        uint64_t a = first ? k1 : k2;
+        uint64_t b = first ? c1 : c2;
         int shared;
         uint64_t less;
-        if (__builtin_expect(cw != k1, 1)) {
-            shared = Shared(cw, k1, 1);
-            less = 0ull - static_cast<uint64_t>(k1 < cw);
-        } else if (!CompareTail(w, key, cur, shared, less)) {
+        if (__builtin_expect(a != b, 1)) {
+            shared = Shared(a, b, first ? 1 : 9);
+            less = 0ull - static_cast<uint64_t>(a < b);
+        } else if (key[17] != w.ring[cur + 17]) {
+            shared = 17;
+            less = 0ull - static_cast<uint64_t>(key[17] < w.ring[cur + 17]);
+        } else {
             ReplaceNode(w, cur, r);
             return;
         }
         position = shared > length ? cur : position;
         length = shared > length ? shared : length;
-        uint64_t next = cr, chosen = wr, nextPair = pr;
-        PickLeft(less, next, chosen, nextPair, cl, wl, pl);
+        uint64_t next = cr, chosen1 = wr1, chosen2 = wr2, nextPair = pr;
+        PickLeft(less, next, chosen1, chosen2, nextPair, cl, wl1, wl2, pl);
         if (next == static_cast<uint32_t>(LZ_NIL)) {
             w.child[2 * cur + (less & 1)] = static_cast<int16_t>(r);
             w.parent[r] = static_cast<int16_t>(cur);
@@ -167,7 +166,8 @@ void LZ_InsertNode(ZipWork &w, int r)
             return;
         }
         cur = static_cast<int>(next);
-        cw = Word(reinterpret_cast<const uint8_t *>(&chosen));
+        c1 = Word(reinterpret_cast<const uint8_t *>(&chosen1));
+        c2 = Word(reinterpret_cast<const uint8_t *>(&chosen2));
         pair = static_cast<uint32_t>(nextPair);
     }
 }

@@ -175,8 +175,37 @@ inline void LZ_CopyMatch(uint8_t *dst, const uint8_t *src, int length)
     dst[2] = c;
 }
 
+// Produces one match at dst = out + made: `length` bytes from ring position `position`,
+// the source starting `behind` bytes (1 to 4096) before dst.  Bytes made in this run
+// are read back from out, older ones from the ring, which the run has not touched yet.
+inline void LZ_PutMatch(const uint8_t *ring, uint8_t *out, int made, int position, int length, int behind)
+{
+    uint8_t *dst = out + made;
+    if (behind <= made) {
+        const uint8_t *src = dst - behind;
+        if (behind >= length) {
+            LZ_CopyMatch(dst, src, length);
+        } else if (behind == 1) {
+            memset(dst, *src, static_cast<size_t>(length));  // a run of one byte
+        } else {
+            for (int j = 0; j < length; ++j) dst[j] = src[j];  // reads what it writes
+        }
+        return;
+    }
+    if (behind - length >= made && position + length <= LZ_RING) {
+        LZ_CopyMatch(dst, ring + position, length);
+        return;
+    }
+    for (int j = 0; j < length; ++j) {  // wraps the ring, or runs on into this run's bytes
+        int from = made + j - behind;
+        dst[j] = from >= 0 ? out[from] : ring[(position + j) & (LZ_RING - 1)];
+    }
+}
+
 // Decodes whole groups straight from the code at hand into the room at hand, while both
-// hold a full group; entered only at a group boundary.
+// hold a full group; entered only at a group boundary.  The run writes only to the
+// room: matches read recent bytes back from it, and the ring takes the bytes made (the
+// last 4096 at most) in one copy at the end.  A group of eight literals is one word.
 template <typename Ctx>
 void LZ_DecodeGroups(UnzipWork &w, Ctx &ctx)
 {
@@ -186,40 +215,35 @@ void LZ_DecodeGroups(UnzipWork &w, Ctx &ctx)
     if (!ctx.Spans(code, codeLeft, out, room)) return;
     int used = 0;
     int made = 0;
-    int r = w.r;
-    uint8_t *ring = w.ring;
+    const int r = w.r;
     while (codeLeft - used >= LZ_GROUP_CODE_MAX && room - made >= LZ_GROUP_OUTPUT_MAX) {
         unsigned flags = code[used++];
+        if (flags == 0xFF) {
+            memcpy(out + made, code + used, 8);
+            used += 8;
+            made += 8;
+            continue;
+        }
         for (int k = 0; k < 8; ++k, flags >>= 1) {
             if (flags & 1) {
-                uint8_t c = code[used++];
-                ring[r] = c;
-                out[made++] = c;
-                r = (r + 1) & (LZ_RING - 1);
+                out[made++] = code[used++];
                 continue;
             }
             int position = code[used] | ((code[used + 1] & 0xF0) << 4);
             int length = (code[used + 1] & 0x0F) + LZ_THRESHOLD + 1;
             used += 2;
-            int behind = (r - position) & (LZ_RING - 1);
-            if (position + length <= LZ_RING && r + length <= LZ_RING && behind >= length) {
-                // No wrap, and the copy does not read what it writes.
-                LZ_CopyMatch(out + made, ring + position, length);
-                LZ_CopyMatch(ring + r, ring + position, length);
-                made += length;
-                r = (r + length) & (LZ_RING - 1);
-                continue;
-            }
-            for (int j = 0; j < length; ++j) {
-                uint8_t c = ring[(position + j) & (LZ_RING - 1)];
-                ring[r] = c;
-                out[made++] = c;
-                r = (r + 1) & (LZ_RING - 1);
-            }
+            int behind = ((r + made - position - 1) & (LZ_RING - 1)) + 1;
+            LZ_PutMatch(w.ring, out, made, position, length, behind);
+            made += length;
         }
     }
     if (used == 0) return;
-    w.r = static_cast<int16_t>(r);
+    int n = made < LZ_RING ? made : LZ_RING;
+    int at = (r + made - n) & (LZ_RING - 1);
+    int first = LZ_RING - at < n ? LZ_RING - at : n;
+    memcpy(w.ring + at, out + made - n, static_cast<size_t>(first));
+    memcpy(w.ring, out + made - n + first, static_cast<size_t>(n - first));
+    w.r = static_cast<int16_t>((r + made) & (LZ_RING - 1));
     w.current = out[made - 1];
     w.flags = 0;  // the group is used up: the next item reads a flags byte
     ctx.Consumed(used, made);

@@ -1,4 +1,5 @@
 // Decompressor contexts: incoming frames joined and decoded into reads of exact size.
+#include <algorithm>
 #include <cstring>
 
 #include "session/session.h"
@@ -182,6 +183,13 @@ int16_t Copy(UnzipCtx &ctx)
 {
     int rc = ZIP_OK;
     while (ctx.delivered < ctx.requested) {
+        int run = std::min(ctx.frameLength - ctx.readIndex, ctx.requested - ctx.delivered);
+        if (run > 0) {  // what the frame at hand holds of the request, in one copy
+            memcpy(ctx.destination + ctx.delivered, ctx.frameData + ctx.readIndex, static_cast<size_t>(run));
+            ctx.readIndex = static_cast<int16_t>(ctx.readIndex + run);
+            ctx.delivered = static_cast<int16_t>(ctx.delivered + run);
+            continue;
+        }
         uint8_t byte = 0;
         rc = ctx.GetCode(byte);
         if (rc != ZIP_OK) break;

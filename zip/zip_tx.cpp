@@ -29,6 +29,7 @@ struct ZipCtx {
     uint8_t NextInput() { return input[inputIndex++]; }
     bool Ending() const { return ending != 0; }
     int PutCode(uint8_t byte);
+    int PutPlain();
     int EndMessage();
 };
 
@@ -49,6 +50,24 @@ int ZipCtx::PutCode(uint8_t byte)
         fill = 0;
     }
     frameBuffer[fill++] = byte;
+    return ZIP_OK;
+}
+
+// The copy path: the rest of the piece into frames, by memcpy.  As with PutCode, a full
+// frame goes out only when the next byte is at hand.
+int ZipCtx::PutPlain()
+{
+    while (inputIndex < inputLength) {
+        if (fill == capacity) {
+            frameSent = 1;
+            if (SendFrame(*this, fill, 0, compressing) != ZIP_OK) return ZIP_TRANSPORT;
+            fill = 0;
+        }
+        int n = inputLength - inputIndex < capacity - fill ? inputLength - inputIndex : capacity - fill;
+        memcpy(frameBuffer + fill, input + inputIndex, static_cast<size_t>(n));
+        fill = static_cast<int16_t>(fill + n);
+        inputIndex = static_cast<int16_t>(inputIndex + n);
+    }
     return ZIP_OK;
 }
 
@@ -122,9 +141,7 @@ int16_t ZipPart(uint16_t sessionId, const uint8_t *data, uint16_t length, uint8_
         return ZIP_VERSION_CHANGED;
     }
     if (!ctx->compressing || !ctx->available) {
-        while (ctx->inputIndex < ctx->inputLength) {
-            if (ctx->PutCode(ctx->NextInput()) != ZIP_OK) return ZIP_FAILED;
-        }
+        if (ctx->PutPlain() != ZIP_OK) return ZIP_FAILED;
         if (ctx->ending && ctx->EndMessage() != ZIP_OK) return ZIP_FAILED;
         return ZIP_OK;
     }

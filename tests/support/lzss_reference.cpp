@@ -1,19 +1,11 @@
-// The plain LZSS coder, in the shape of the classic tree coder.
+// The classic tree coder, line for line in the 1989 program's shape.
 #include "support/lzss_reference.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
 namespace lzss_reference {
-
-namespace {
-
-[[gnu::noinline]] int GetByte(Input &in) { return in.pos < in.size ? in.data[in.pos++] : EOF; }
-[[gnu::noinline]] void PutByte(Output &out, int c) { out.data[out.pos++] = static_cast<uint8_t>(c); }
-
-}  // namespace
 
 void Coder::InitTree()
 {
@@ -97,18 +89,19 @@ void Coder::DeleteNode(int p)
     dad[p] = NIL;
 }
 
-void Coder::Encode(Input &in, Output &out)
+template <typename In, typename Out>
+void Coder::Encode(In &in, Out &out)
 {
     int i, c, len, r, s, last_match_length, code_buf_ptr;
     uint8_t code_buf[17], mask;
-    memset(text_buf + N, 0, F - 1);
+    memset(text_buf + N, 0, F - 1);  // the 1989 program's buffer starts zeroed, once
     InitTree();
     code_buf[0] = 0;
     code_buf_ptr = mask = 1;
     s = 0;
     r = N - F;
     for (i = s; i < r; i++) text_buf[i] = ' ';
-    for (len = 0; len < F && (c = GetByte(in)) != EOF; len++) text_buf[r + len] = static_cast<uint8_t>(c);
+    for (len = 0; len < F && (c = in.Get()) != EOF; len++) text_buf[r + len] = static_cast<uint8_t>(c);
     if (len == 0) return;
     for (i = 1; i <= F; i++) InsertNode(r - i);
     InsertNode(r);
@@ -124,12 +117,12 @@ void Coder::Encode(Input &in, Output &out)
                 static_cast<uint8_t>(((match_position >> 4) & 0xf0) | (match_length - (THRESHOLD + 1)));
         }
         if ((mask = static_cast<uint8_t>(mask << 1)) == 0) {
-            for (i = 0; i < code_buf_ptr; i++) PutByte(out, code_buf[i]);
+            for (i = 0; i < code_buf_ptr; i++) out.Put(code_buf[i]);
             code_buf[0] = 0;
             code_buf_ptr = mask = 1;
         }
         last_match_length = match_length;
-        for (i = 0; i < last_match_length && (c = GetByte(in)) != EOF; i++) {
+        for (i = 0; i < last_match_length && (c = in.Get()) != EOF; i++) {
             DeleteNode(s);
             text_buf[s] = static_cast<uint8_t>(c);
             if (s < F - 1) text_buf[s + N] = static_cast<uint8_t>(c);
@@ -145,10 +138,11 @@ void Coder::Encode(Input &in, Output &out)
         }
     } while (len > 0);
     if (code_buf_ptr > 1)
-        for (i = 0; i < code_buf_ptr; i++) PutByte(out, code_buf[i]);
+        for (i = 0; i < code_buf_ptr; i++) out.Put(code_buf[i]);
 }
 
-void Coder::Decode(Input &in, Output &out)
+template <typename In, typename Out>
+void Coder::Decode(In &in, Out &out)
 {
     int i, j, k, r, c;
     unsigned int flags;
@@ -157,28 +151,31 @@ void Coder::Decode(Input &in, Output &out)
     flags = 0;
     for (;;) {
         if (((flags >>= 1) & 256) == 0) {
-            if ((c = GetByte(in)) == EOF) break;
+            if ((c = in.Get()) == EOF) break;
             flags = static_cast<unsigned>(c) | 0xff00;
         }
         if (flags & 1) {
-            if ((c = GetByte(in)) == EOF) break;
-            PutByte(out, c);
+            if ((c = in.Get()) == EOF) break;
+            out.Put(c);
             text_buf[r++] = static_cast<uint8_t>(c);
             r &= (N - 1);
         } else {
-            if ((i = GetByte(in)) == EOF) break;
-            if ((j = GetByte(in)) == EOF) break;
+            if ((i = in.Get()) == EOF) break;
+            if ((j = in.Get()) == EOF) break;
             i |= ((j & 0xf0) << 4);
             j = (j & 0x0f) + THRESHOLD;
             for (k = 0; k <= j; k++) {
                 c = text_buf[(i + k) & (N - 1)];
-                PutByte(out, c);
+                out.Put(c);
                 text_buf[r++] = static_cast<uint8_t>(c);
                 r &= (N - 1);
             }
         }
     }
 }
+
+template void Coder::Encode(Input &, Output &);
+template void Coder::Decode(Input &, Output &);
 
 std::vector<uint8_t> Encode(const std::vector<uint8_t> &message)
 {
