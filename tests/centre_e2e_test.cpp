@@ -43,7 +43,7 @@ TEST(Centre, AParallelListenerSurvivesAFailedOpenAndEchoesEveryStationIntact)
     EXPECT_NE(load.Output().find("lost 0, corrupted 0"), std::string::npos) << load.Output();
 
     EXPECT_EQ(listener.Wait(60), 2) << "the exit code tells the failed open\n" << listener.Output();
-    EXPECT_EQ(Count(listener.Output(), ": the open failed"), 1u) << listener.Output();
+    EXPECT_EQ(Count(listener.Output(), ": a caller's open failed"), 1u) << listener.Output();
     EXPECT_EQ(Count(listener.Output(), ": closed by the caller"), 4u) << listener.Output();
 }
 
