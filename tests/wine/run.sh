@@ -28,4 +28,10 @@ if [ ! -f "$prefix/.made" ]; then
     fi
   ) 9> "$prefix.lock"
 fi
+# The first program of a wine session starts wine's own background processes, which
+# inherit its output and live as long as the session: CTest, reading that output, would
+# wait for them.  So the session is started (and kept for 30 s after its last program)
+# with its output elsewhere; then the program runs in it.
+wineserver -p30 < /dev/null > /dev/null 2>&1 || true
+$loader cmd /c exit < /dev/null > /dev/null 2>&1 || true
 exec $loader "$@"
