@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every preset and runs every test: natively, under
-# AddressSanitizer + UndefinedBehaviorSanitizer, the i686 DLL's export check, and the
-# x86-64 Windows build under wine.
+# AddressSanitizer + UndefinedBehaviorSanitizer, the i686 build (the product) under
+# 32-bit wine, and the x86-64 Windows build under wine64.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
