@@ -371,7 +371,10 @@ VK_EXPORT short VKAPI PCTCP_GetIpConfig(char *address, char *hostName);
 /* Host name (hostName: 256 bytes, may be null; empty when the name cannot be read) and
  * the host's first six IPv4 addresses as zero-padded texts (address: 16 bytes, may be
  * null).  Mode 1: 1 when address equals one of them exactly, else 0.  Other modes:
- * writes each in turn to address, leaving the last, and returns gethostname's 0 or -1. */
+ * writes each in turn to address, leaving the last, and returns gethostname's 0 or -1.
+ * A host name that resolves to no IPv4 address (as on minimal systems whose name is in
+ * neither the hosts file nor DNS) is not an error: mode 1 gives 0, other modes give 0 and
+ * leave address exactly as it was, so a host that fills it first sees its own text. */
 VK_EXPORT short VKAPI PCTCP_IpConfig(char *address, char *hostName, uint16_t mode);
 
 /* Sets the record limit of a serial port's session blocks from a record size code:

@@ -6,11 +6,16 @@ packages=(
   cmake ninja-build g++ binutils
   libgtest-dev googletest libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64
-  wine wine64
+  wine wine64 wine32:i386 socat
   clang libclang-rt-14-dev
   python3 pkg-config dpkg-dev file llvm
   tshark stunnel4 openssl
 )
+
+# 32-bit wine runs the i686 build (the product) and needs the i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
 
 missing=()
 for p in "${packages[@]}"; do

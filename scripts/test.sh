@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every preset and runs every test: natively, under
-# AddressSanitizer + UndefinedBehaviorSanitizer, the i686 DLL's export check, the x86-64
-# Windows build under wine, the threaded suite under ThreadSanitizer, and every fuzz
-# target for 30 seconds.
+# AddressSanitizer + UndefinedBehaviorSanitizer, the i686 build (the product) under
+# 32-bit wine, the x86-64 Windows build under wine64, the threaded suite under
+# ThreadSanitizer, and every fuzz target for 30 seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
