@@ -17,6 +17,8 @@ constexpr int PORT_LAST = 500;
 constexpr uint32_t DEFAULT_WAIT_MS = 1000;
 constexpr uint32_t DEFAULT_BUFFER = 8192;
 constexpr uint32_t SLICE_MS = 10;
+constexpr uint32_t QUIET_MIN_MS = 20;
+constexpr uint32_t QUIET_CHARACTERS = 20;
 
 struct Port {
     bool open = false;
@@ -25,6 +27,9 @@ struct Port {
     size_t head = 0;            // first waiting byte
     size_t count = 0;
     uint32_t waitMs = DEFAULT_WAIT_MS;
+    uint32_t quietMs = QUIET_MIN_MS;
+    uint64_t jitter = 1;  // state of the generator that spreads the character waits
+    bool gone = false;    // the line went away (hang-up, unplugged, peer closed)
 };
 
 Port ports[PORT_LAST + 1];
@@ -50,11 +55,14 @@ std::string ConfiguredLine(short port)
 }
 
 // Moves what the line holds into the port's buffer; bytes beyond its size are dropped.
+// A line that has gone away is marked so, and every wait then ends at once.
 void Pump(Port &p)
 {
-    uint8_t chunk[512];
+    uint8_t chunk[4096];
     for (;;) {
         int n = Line_Read(p.line, chunk, sizeof chunk);
+        if (n < 0) p.gone = true;
+        if (n > 0) p.gone = false;  // a listening line that took a new caller
         if (n <= 0) return;
         for (int i = 0; i < n; ++i) {
             if (p.count == p.ring.size()) continue;
@@ -80,15 +88,30 @@ void Clear(Port &p)
     p.head = p.count = 0;
 }
 
-// Waits up to the character wait for one byte, asking the abort flag between slices.
-bool WaitForByte(Port &p, uint8_t *c)
+// A character wait of between one and one and a half times the port's wait.  Two ends
+// with the same wait that both time out and send again would otherwise stay in step,
+// each sending while the other clears its line of noise, and never meet.
+uint32_t SpreadWait(Port &p)
 {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(p.waitMs);
+    p.jitter ^= p.jitter << 13;
+    p.jitter ^= p.jitter >> 7;
+    p.jitter ^= p.jitter << 17;
+    return p.waitMs + static_cast<uint32_t>(p.jitter % (p.waitMs / 2 + 1));
+}
+
+// Waits for one byte, asking the abort flag between slices.  The wait counts from the
+// moment the port's own bytes have left: an answer cannot come before the question
+// has gone out, however slow the line.
+bool WaitForByte(Port &p, uint8_t *c, uint32_t ms)
+{
+    if (Take(p, c)) return true;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
         Pump(p);
         if (Take(p, c)) return true;
-        if (abortRequested) return false;
+        if (abortRequested || p.gone) return false;
         auto now = std::chrono::steady_clock::now();
+        if (!Line_Drained(p.line)) deadline = now + std::chrono::milliseconds(ms);
         if (now >= deadline) return false;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
         Line_Wait(p.line, static_cast<uint32_t>(left < SLICE_MS ? left + 1 : SLICE_MS));
@@ -117,6 +140,12 @@ short RS232_Open(short port, uint16_t s1, uint16_t s2, uint8_t s3, uint16_t s4, 
     p.ring.assign(s7 != 0 ? s7 : DEFAULT_BUFFER, 0);
     p.head = p.count = 0;
     p.waitMs = s6 != 0 ? s6 : DEFAULT_WAIT_MS;
+    uint32_t quiet = QUIET_CHARACTERS * 10000 / settings.baud;
+    p.quietMs = quiet < QUIET_MIN_MS ? QUIET_MIN_MS : quiet;
+    if (p.quietMs > p.waitMs) p.quietMs = p.waitMs;
+    p.jitter = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) * 2654435761u + port;
+    if (p.jitter == 0) p.jitter = 1;
+    p.gone = false;
     p.open = true;
     return 1;
 }
@@ -162,14 +191,14 @@ short RS232_ReceiveCharWait(short port, uint8_t *c)
 {
     Port *p = Open(port);
     if (p == nullptr || c == nullptr) return -1;
-    return WaitForByte(*p, c) ? 1 : -1;
+    return WaitForByte(*p, c, SpreadWait(*p)) ? 1 : -1;
 }
 
 short RS232_ReceiveChar(short port, uint8_t *c)
 {
     Port *p = Open(port);
     if (p == nullptr || c == nullptr) return 0;
-    return WaitForByte(*p, c) ? 1 : 0;
+    return WaitForByte(*p, c, p->quietMs) ? 1 : 0;
 }
 
 short RS232_ShowRcvChar(short port, short place, uint8_t *c)

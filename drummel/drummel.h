@@ -12,6 +12,11 @@
  *   tcp-listen:PORT                     the same, waiting for the other end to connect
  *   mem:NAME                            two ports of one process with the same NAME are
  *                                       joined in memory
+ *   sim:NAME,OPTIONS                    the same, through a simulated cable with a speed
+ *                                       and seeded mistakes: baud=B (0: no pacing;
+ *                                       without it the port's rate), error=P (a byte in
+ *                                       1/P dropped, changed or doubled), seed=S, and
+ *                                       drop=N, flip=N, insert=N for the N-th byte
  * Without it, port n is /dev/ttyS<n-1> on Linux and \\.\COM<n> on Windows.  A spec
  * ending in ",modem" marks a modem line: only then does the carrier (DCD) count, and a
  * port without carrier is reported as such; every other line is a direct line that
@@ -21,13 +26,21 @@
  *   s1 baud rate / 100 (96 = 9600 baud)      s2 data bits (5-8; 0: 8)
  *   s3 parity 'N', 'E' or 'O' (0: 'N')       s4 stop bits (1 or 2; 0: 1)
  *   s5 flow control: 0 none, 1 RTS/CTS, 2 XON/XOFF
- *   s6 character wait in ms (0: 1000): how long the waiting receives wait for one byte
+ *   s6 character wait in ms (0: 1000): how long RS232_ReceiveCharWait waits for a byte
  *   s7 receive buffer in bytes (0: 8192): bytes kept waiting beyond it are dropped
  * Network and memory lines take the settings but have no baud rate.
  *
  * Bytes pass untouched: no translation of 0x0D, no software flow control unless asked
  * for, all eight bits.  Every wait asks the abort flag (DRUMMEL_SetAbort) between slices
  * of at most 10 ms.
+ *
+ * Timing.  A wait for a byte counts from the moment the port's own bytes have left, so
+ * a slow line never times out an answer to a long frame.  RS232_ReceiveCharWait waits
+ * between one and one and a half character waits, chosen at random each time: two ends
+ * with the same setting that both time out and send again then drift apart instead of
+ * each sending while the other clears its line.  RS232_ReceiveChar, which the link uses
+ * to wait for a quiet line, waits for a gap of 20 character times (at least 20 ms, at
+ * most the character wait).  A line that has gone away ends every wait at once.
  *
  * RS232_WriteDebug appends "channel text" lines to the file that DRUMMEL_DEBUG names,
  * and writes nothing when it is not set.
@@ -65,9 +78,9 @@ DRUMMEL_EXPORT short DRUMMEL_API RS232_InitCbuf(short port);
 DRUMMEL_EXPORT short DRUMMEL_API RS232_Send(short port, const void *bytes, uint16_t length);
 /* Nonzero once every byte handed over has left the port. */
 DRUMMEL_EXPORT short DRUMMEL_API RS232_IsTransmitted(short port);
-/* Waits up to the character wait for one byte: 1 with *c set, or -1. */
+/* Waits the (spread) character wait for one byte: 1 with *c set, or -1. */
 DRUMMEL_EXPORT short DRUMMEL_API RS232_ReceiveCharWait(short port, uint8_t *c);
-/* The same wait, answering 1 (taken) or 0. */
+/* Waits for one byte as long as a quiet-line gap: 1 (taken) or 0. */
 DRUMMEL_EXPORT short DRUMMEL_API RS232_ReceiveChar(short port, uint8_t *c);
 /* Copies the waiting byte at `place` (0 the first) without taking it: 1, or 0. */
 DRUMMEL_EXPORT short DRUMMEL_API RS232_ShowRcvChar(short port, short place, uint8_t *c);

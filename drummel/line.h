@@ -14,16 +14,18 @@ struct LineSettings {
     int flow = 0;  // 0 none, 1 RTS/CTS, 2 XON/XOFF
 };
 
-enum class LineKind { None, Device, Tcp, TcpListen, Memory };
+enum class LineKind { None, Device, Tcp, TcpListen, Memory, Sim };
 
 struct MemoryPipe;
+struct SimCable;
 
 struct Line {
     LineKind kind = LineKind::None;
     intptr_t handle = -1;        // device or connected socket
     intptr_t listenHandle = -1;  // tcp-listen: the socket waiting for the other end
     MemoryPipe *pipe = nullptr;
-    int end = 0;                 // which end of the pipe
+    SimCable *sim = nullptr;
+    int end = 0;                 // which end of the pipe or cable
     bool modem = false;          // carrier counts
 };
 
@@ -61,3 +63,13 @@ int Memory_Read(Line &line, uint8_t *buffer, size_t max);
 void Memory_Wait(Line &line, uint32_t ms);
 bool Memory_Write(Line &line, const uint8_t *data, size_t length);
 void Memory_Flush(Line &line);
+
+// Simulated lines (line_sim.cpp), used by Line_Open for "sim:NAME,OPTIONS": a cable
+// between two ports of one process with a speed and seeded mistakes.
+bool Sim_Open(Line &line, const std::string &target, const LineSettings &settings);
+void Sim_Close(Line &line);
+int Sim_Read(Line &line, uint8_t *buffer, size_t max);
+void Sim_Wait(Line &line, uint32_t ms);
+bool Sim_Write(Line &line, const uint8_t *data, size_t length);
+bool Sim_Drained(Line &line);
+void Sim_Flush(Line &line);

@@ -137,6 +137,7 @@ bool Line_Open(Line &line, const char *spec, const LineSettings &settings)
     line.modem = s.modem;
     switch (s.kind) {
     case LineKind::Memory: return Memory_Open(line, s.target.c_str());
+    case LineKind::Sim: return Sim_Open(line, s.target, settings);
     case LineKind::TcpListen:
         line.listenHandle = ListenTcp(s.target);
         line.handle = -1;
@@ -153,6 +154,7 @@ bool Line_Open(Line &line, const char *spec, const LineSettings &settings)
 void Line_Close(Line &line)
 {
     if (line.kind == LineKind::Memory) Memory_Close(line);
+    if (line.kind == LineKind::Sim) Sim_Close(line);
     if (line.handle >= 0) close(static_cast<int>(line.handle));
     if (line.listenHandle >= 0) close(static_cast<int>(line.listenHandle));
     line = Line{};
@@ -161,6 +163,7 @@ void Line_Close(Line &line)
 int Line_Read(Line &line, uint8_t *buffer, size_t max)
 {
     if (line.kind == LineKind::Memory) return Memory_Read(line, buffer, max);
+    if (line.kind == LineKind::Sim) return Sim_Read(line, buffer, max);
     AcceptIfWaiting(line);
     if (line.handle < 0) return 0;
     ssize_t n = read(static_cast<int>(line.handle), buffer, max);
@@ -176,6 +179,10 @@ void Line_Wait(Line &line, uint32_t ms)
         Memory_Wait(line, ms);
         return;
     }
+    if (line.kind == LineKind::Sim) {
+        Sim_Wait(line, ms);
+        return;
+    }
     AcceptIfWaiting(line);
     intptr_t fd = line.handle >= 0 ? line.handle : line.listenHandle;
     if (fd < 0) {
@@ -189,6 +196,7 @@ void Line_Wait(Line &line, uint32_t ms)
 bool Line_Write(Line &line, const uint8_t *data, size_t length)
 {
     if (line.kind == LineKind::Memory) return Memory_Write(line, data, length);
+    if (line.kind == LineKind::Sim) return Sim_Write(line, data, length);
     AcceptIfWaiting(line);
     if (line.handle < 0) return false;
     int fd = static_cast<int>(line.handle);
@@ -209,6 +217,7 @@ bool Line_Write(Line &line, const uint8_t *data, size_t length)
 
 bool Line_Drained(Line &line)
 {
+    if (line.kind == LineKind::Sim) return Sim_Drained(line);
     if (line.kind != LineKind::Device) return true;
     int pending = 0;
     if (ioctl(static_cast<int>(line.handle), TIOCOUTQ, &pending) != 0) return true;
@@ -227,6 +236,10 @@ void Line_Flush(Line &line)
 {
     if (line.kind == LineKind::Memory) {
         Memory_Flush(line);
+        return;
+    }
+    if (line.kind == LineKind::Sim) {
+        Sim_Flush(line);
         return;
     }
     if (line.kind == LineKind::Device && line.handle >= 0) tcflush(static_cast<int>(line.handle), TCIFLUSH);

@@ -123,6 +123,7 @@ bool Line_Open(Line &line, const char *spec, const LineSettings &settings)
     line.modem = s.modem;
     switch (s.kind) {
     case LineKind::Memory: return Memory_Open(line, s.target.c_str());
+    case LineKind::Sim: return Sim_Open(line, s.target, settings);
     case LineKind::TcpListen: {
         SOCKET sock = ListenTcp(s.target);
         line.listenHandle = sock == INVALID_SOCKET ? -1 : static_cast<intptr_t>(sock);
@@ -141,6 +142,7 @@ bool Line_Open(Line &line, const char *spec, const LineSettings &settings)
 void Line_Close(Line &line)
 {
     if (line.kind == LineKind::Memory) Memory_Close(line);
+    if (line.kind == LineKind::Sim) Sim_Close(line);
     if (line.kind == LineKind::Device && line.handle != -1) CloseHandle(Device(line));
     if ((line.kind == LineKind::Tcp || line.kind == LineKind::TcpListen) && line.handle != -1) {
         closesocket(Socket(line.handle));
@@ -152,6 +154,7 @@ void Line_Close(Line &line)
 int Line_Read(Line &line, uint8_t *buffer, size_t max)
 {
     if (line.kind == LineKind::Memory) return Memory_Read(line, buffer, max);
+    if (line.kind == LineKind::Sim) return Sim_Read(line, buffer, max);
     AcceptIfWaiting(line);
     if (line.handle == -1) return 0;
     if (line.kind == LineKind::Device) {
@@ -169,6 +172,10 @@ void Line_Wait(Line &line, uint32_t ms)
 {
     if (line.kind == LineKind::Memory) {
         Memory_Wait(line, ms);
+        return;
+    }
+    if (line.kind == LineKind::Sim) {
+        Sim_Wait(line, ms);
         return;
     }
     AcceptIfWaiting(line);
@@ -189,6 +196,7 @@ void Line_Wait(Line &line, uint32_t ms)
 bool Line_Write(Line &line, const uint8_t *data, size_t length)
 {
     if (line.kind == LineKind::Memory) return Memory_Write(line, data, length);
+    if (line.kind == LineKind::Sim) return Sim_Write(line, data, length);
     AcceptIfWaiting(line);
     if (line.handle == -1) return false;
     if (line.kind == LineKind::Device) {
@@ -209,6 +217,7 @@ bool Line_Write(Line &line, const uint8_t *data, size_t length)
 
 bool Line_Drained(Line &line)
 {
+    if (line.kind == LineKind::Sim) return Sim_Drained(line);
     if (line.kind != LineKind::Device) return true;
     COMSTAT stat{};
     DWORD errors = 0;
@@ -228,6 +237,10 @@ void Line_Flush(Line &line)
 {
     if (line.kind == LineKind::Memory) {
         Memory_Flush(line);
+        return;
+    }
+    if (line.kind == LineKind::Sim) {
+        Sim_Flush(line);
         return;
     }
     if (line.kind == LineKind::Device && line.handle != -1) PurgeComm(Device(line), PURGE_RXCLEAR);
