@@ -16,6 +16,7 @@ constexpr int PORT_FIRST = 1;
 constexpr int PORT_LAST = 500;
 constexpr uint32_t DEFAULT_WAIT_MS = 1000;
 constexpr uint32_t DEFAULT_BUFFER = 8192;
+constexpr uint32_t LARGEST_BUFFER = 1u << 20;
 constexpr uint32_t SLICE_MS = 10;
 constexpr uint32_t QUIET_MIN_MS = 20;
 constexpr uint32_t QUIET_CHARACTERS = 20;
@@ -35,6 +36,7 @@ struct Port {
 Port ports[PORT_LAST + 1];
 std::atomic<int> abortRequested{0};
 std::string endOfRecord;
+std::string lastError;
 
 Port *Open(short port)
 {
@@ -70,6 +72,40 @@ void Pump(Port &p)
             ++p.count;
         }
     }
+}
+
+void WriteDebugLine(short channel, const char *text)
+{
+    const char *path = getenv("DRUMMEL_DEBUG");
+    if (path == nullptr || *path == '\0') return;
+    FILE *f = fopen(path, "a");
+    if (f == nullptr) return;
+    fprintf(f, "%d %s\n", channel, text != nullptr ? text : "");
+    fclose(f);
+}
+
+// Keeps the reason an open failed and writes it on the general debug channel.
+short Refuse(short port, const std::string &why)
+{
+    lastError = "RS232_Open port " + std::to_string(port) + ": " + why;
+    WriteDebugLine(1, lastError.c_str());
+    return 0;
+}
+
+// The seven settings, or the reason they cannot be had.
+bool ReadSettings(uint16_t s1, uint16_t s2, uint8_t s3, uint16_t s4, uint16_t s5, LineSettings &out, std::string &why)
+{
+    out.baud = s1 != 0 ? static_cast<uint32_t>(s1) * 100 : 9600;
+    if (s2 != 0 && (s2 < 5 || s2 > 8)) why = "data bits " + std::to_string(s2) + " (5 to 8)";
+    out.dataBits = s2 != 0 ? s2 : 8;
+    char parity = s3 == 0 ? 'N' : static_cast<char>(s3 >= 'a' && s3 <= 'z' ? s3 - 'a' + 'A' : s3);
+    if (parity != 'N' && parity != 'E' && parity != 'O') why = "parity " + std::to_string(s3) + " (N, E or O)";
+    out.parity = parity;
+    if (s4 > 2) why = "stop bits " + std::to_string(s4) + " (1 or 2)";
+    out.stopBits = s4 == 2 ? 2 : 1;
+    if (s5 > 2) why = "flow control " + std::to_string(s5) + " (0 none, 1 RTS/CTS, 2 XON/XOFF)";
+    out.flow = s5;
+    return why.empty();
 }
 
 bool Take(Port &p, uint8_t *c)
@@ -124,18 +160,20 @@ extern "C" {
 
 short RS232_Open(short port, uint16_t s1, uint16_t s2, uint8_t s3, uint16_t s4, uint16_t s5, uint16_t s6, uint32_t s7)
 {
-    if (port < PORT_FIRST || port > PORT_LAST || ports[port].open) return 0;
+    if (port < PORT_FIRST || port > PORT_LAST) return Refuse(port, "no such port (1 to 500)");
+    if (ports[port].open) return Refuse(port, "already open");
     LineSettings settings;
-    settings.baud = s1 != 0 ? static_cast<uint32_t>(s1) * 100 : 9600;
-    settings.dataBits = s2 >= 5 && s2 <= 8 ? s2 : 8;
-    settings.parity = (s3 == 'E' || s3 == 'O') ? static_cast<char>(s3) : 'N';
-    settings.stopBits = s4 == 2 ? 2 : 1;
-    settings.flow = s5 <= 2 ? s5 : 0;
+    std::string why;
+    if (!ReadSettings(s1, s2, s3, s4, s5, settings, why)) return Refuse(port, "unusable setting: " + why);
+    if (s7 > LARGEST_BUFFER) {
+        return Refuse(port, "receive buffer of " + std::to_string(s7) + " bytes (at most " +
+                                std::to_string(LARGEST_BUFFER) + ")");
+    }
     Port &p = ports[port];
     std::string spec = ConfiguredLine(port);
-    if (!Line_Open(p.line, spec.c_str(), settings)) {
+    if (!Line_Open(p.line, spec.c_str(), settings, why)) {
         p.line = Line{};
-        return 0;
+        return Refuse(port, why);
     }
     p.ring.assign(s7 != 0 ? s7 : DEFAULT_BUFFER, 0);
     p.head = p.count = 0;
@@ -171,6 +209,7 @@ short RS232_InitCbuf(short port)
     Port *p = Open(port);
     if (p == nullptr) return 0;
     Clear(*p);
+    p->gone = false;
     return 1;
 }
 
@@ -247,12 +286,11 @@ short RS232_WriteDebug(short channel, const char *text, short number)
     (void)number;
     const char *path = getenv("DRUMMEL_DEBUG");
     if (path == nullptr || *path == '\0') return 0;
-    FILE *f = fopen(path, "a");
-    if (f == nullptr) return 0;
-    fprintf(f, "%d %s\n", channel, text != nullptr ? text : "");
-    fclose(f);
+    WriteDebugLine(channel, text);
     return 1;
 }
+
+const char *DRUMMEL_LastError(void) { return lastError.c_str(); }
 
 void DRUMMEL_SetAbort(int on) { abortRequested = on != 0 ? 1 : 0; }
 

@@ -23,11 +23,15 @@
  * always has carrier (pseudo-terminals, which have no modem lines, are direct lines).
  *
  * The seven settings of RS232_Open:
- *   s1 baud rate / 100 (96 = 9600 baud)      s2 data bits (5-8; 0: 8)
- *   s3 parity 'N', 'E' or 'O' (0: 'N')       s4 stop bits (1 or 2; 0: 1)
- *   s5 flow control: 0 none, 1 RTS/CTS, 2 XON/XOFF
+ *   s1 baud rate / 100 (96 = 9600 baud; 0: 9600); any rate the device takes to within
+ *      2 %, non-standard ones included; a rate it cannot make refuses the open
+ *   s2 data bits (5-8; 0: 8)                 s3 parity 'N', 'E' or 'O', any case (0: 'N')
+ *   s4 stop bits (1 or 2; 0: 1)              s5 flow control: 0 none, 1 RTS/CTS, 2 XON/XOFF
  *   s6 character wait in ms (0: 1000): how long RS232_ReceiveCharWait waits for a byte
- *   s7 receive buffer in bytes (0: 8192): bytes kept waiting beyond it are dropped
+ *   s7 receive buffer in bytes (0: 8192; at most 1 MiB): bytes beyond it are dropped
+ * A setting outside these ranges refuses the open.  With parity on, bytes that arrive
+ * with a parity error are dropped.  A device is opened for this program alone (flock
+ * and TIOCEXCL on Linux) and gets its former settings back at the close.
  * Network and memory lines take the settings but have no baud rate.
  *
  * Bytes pass untouched: no translation of 0x0D, no software flow control unless asked
@@ -65,7 +69,8 @@
 extern "C" {
 #endif
 
-/* Opens the port's line with the seven settings: 1, or 0 (no such line, or in use). */
+/* Opens the port's line with the seven settings, for this program alone: 1, or 0 (no
+ * such line, in use, a setting the line cannot take; DRUMMEL_LastError says which). */
 DRUMMEL_EXPORT short DRUMMEL_API RS232_Open(short port, uint16_t s1, uint16_t s2, uint8_t s3, uint16_t s4,
                                             uint16_t s5, uint16_t s6, uint32_t s7);
 /* Closes it: 1, or 0 when it was not open. */
@@ -96,6 +101,10 @@ DRUMMEL_EXPORT short DRUMMEL_API RS232_IsModem(short port);
 DRUMMEL_EXPORT short DRUMMEL_API RS232_IsCd(short port);
 /* Appends "channel text" to the DRUMMEL_DEBUG file: 1 written, 0 not. */
 DRUMMEL_EXPORT short DRUMMEL_API RS232_WriteDebug(short channel, const char *text, short number);
+
+/* Why the last RS232_Open that failed was refused ("" when none has failed).  The same
+ * text goes to the debug output on channel 1. */
+DRUMMEL_EXPORT const char *DRUMMEL_API DRUMMEL_LastError(void);
 
 /* The host's abort request: nonzero asks every wait of the component to stop. */
 DRUMMEL_EXPORT void DRUMMEL_API DRUMMEL_SetAbort(int on);

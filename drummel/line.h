@@ -27,6 +27,7 @@ struct Line {
     SimCable *sim = nullptr;
     int end = 0;                 // which end of the pipe or cable
     bool modem = false;          // carrier counts
+    std::string saved;           // a device's settings before the open, put back at the close
 };
 
 // What the description of a port's line names: the kind, and its device path, host and
@@ -40,10 +41,12 @@ struct LineSpec {
 };
 LineSpec Line_ParseSpec(const std::string &spec);
 
-// Opens the line that spec names; false when it cannot be had.
-bool Line_Open(Line &line, const char *spec, const LineSettings &settings);
+// Opens the line that spec names; false when it cannot be had, with the reason.
+bool Line_Open(Line &line, const char *spec, const LineSettings &settings, std::string &reason);
 void Line_Close(Line &line);
-// Bytes read into buffer, 0 when none is waiting, -1 when the line is gone.
+// Bytes read into buffer, 0 when none is waiting, -1 when the line is gone (a device
+// hung up or unplugged, the other end of a connection closed; a listening line then
+// waits for the next caller).
 int Line_Read(Line &line, uint8_t *buffer, size_t max);
 // Waits up to ms for input (or a connection, for tcp-listen).
 void Line_Wait(Line &line, uint32_t ms);
@@ -56,6 +59,9 @@ int Line_Carrier(Line &line);
 // Discards input the system holds.
 void Line_Flush(Line &line);
 
+// The largest rate difference a UART tolerates: a driver that rounds further refuses.
+constexpr uint32_t LINE_BAUD_TOLERANCE_PERCENT = 2;
+
 // Memory pipes (line_memory.cpp), used by Line_Open for "mem:NAME".
 bool Memory_Open(Line &line, const char *name);
 void Memory_Close(Line &line);
@@ -66,7 +72,7 @@ void Memory_Flush(Line &line);
 
 // Simulated lines (line_sim.cpp), used by Line_Open for "sim:NAME,OPTIONS": a cable
 // between two ports of one process with a speed and seeded mistakes.
-bool Sim_Open(Line &line, const std::string &target, const LineSettings &settings);
+bool Sim_Open(Line &line, const std::string &target, const LineSettings &settings, std::string &reason);
 void Sim_Close(Line &line);
 int Sim_Read(Line &line, uint8_t *buffer, size_t max);
 void Sim_Wait(Line &line, uint32_t ms);

@@ -121,7 +121,7 @@ void Carry(SimCable &cable, std::deque<SimByte> &to, SimClock::time_point &leave
 
 }  // namespace
 
-bool Sim_Open(Line &line, const std::string &target, const LineSettings &settings)
+bool Sim_Open(Line &line, const std::string &target, const LineSettings &settings, std::string &reason)
 {
     size_t comma = target.find(',');
     std::string name = target.substr(0, comma);
@@ -132,13 +132,17 @@ bool Sim_Open(Line &line, const std::string &target, const LineSettings &setting
         cable->name = name;
         if (!Configure(*cable, comma == std::string::npos ? "" : target.substr(comma + 1), settings.baud)) {
             delete cable;
+            reason = "bad options of the simulated line: " + target;
             return false;
         }
         cable->next = cables;
         cables = cable;
     }
     int end = !cable->open[0] ? 0 : (!cable->open[1] ? 1 : -1);
-    if (end < 0) return false;  // both ends taken
+    if (end < 0) {
+        reason = "both ends of the simulated line are taken";
+        return false;
+    }
     cable->open[end] = true;
     cable->toEnd[end].clear();
     cable->busyUntil[end] = SimClock::now();
