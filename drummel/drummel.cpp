@@ -71,6 +71,7 @@ void Pump(Port &p)
             p.ring[(p.head + p.count) % p.ring.size()] = chunk[i];
             ++p.count;
         }
+        if (static_cast<size_t>(n) < sizeof chunk) return;  // a short read took all there was
     }
 }
 
@@ -135,9 +136,9 @@ uint32_t SpreadWait(Port &p)
     return p.waitMs + static_cast<uint32_t>(p.jitter % (p.waitMs / 2 + 1));
 }
 
-// Waits for one byte, asking the abort flag between slices.  The wait counts from the
-// moment the port's own bytes have left: an answer cannot come before the question
-// has gone out, however slow the line.
+// Waits for one byte, asking the abort flag between slices.  A wait that ends while
+// the port's own bytes are still leaving starts again: an answer cannot come before
+// the question has gone out, however slow the line.
 bool WaitForByte(Port &p, uint8_t *c, uint32_t ms)
 {
     if (Take(p, c)) return true;
@@ -147,7 +148,7 @@ bool WaitForByte(Port &p, uint8_t *c, uint32_t ms)
         if (Take(p, c)) return true;
         if (abortRequested || p.gone) return false;
         auto now = std::chrono::steady_clock::now();
-        if (!Line_Drained(p.line)) deadline = now + std::chrono::milliseconds(ms);
+        if (now >= deadline && !Line_Drained(p.line)) deadline = now + std::chrono::milliseconds(ms);
         if (now >= deadline) return false;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
         Line_Wait(p.line, static_cast<uint32_t>(left < SLICE_MS ? left + 1 : SLICE_MS));

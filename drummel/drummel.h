@@ -38,8 +38,9 @@
  * for, all eight bits.  Every wait asks the abort flag (DRUMMEL_SetAbort) between slices
  * of at most 10 ms.
  *
- * Timing.  A wait for a byte counts from the moment the port's own bytes have left, so
- * a slow line never times out an answer to a long frame.  RS232_ReceiveCharWait waits
+ * Timing.  A wait for a byte never ends before the port's own bytes have left and one
+ * whole wait has passed since, so a slow line never times out the answer to a long
+ * frame.  RS232_ReceiveCharWait waits
  * between one and one and a half character waits, chosen at random each time: two ends
  * with the same setting that both time out and send again then drift apart instead of
  * each sending while the other clears its line.  RS232_ReceiveChar, which the link uses
