@@ -17,7 +17,11 @@
  *                                       without it the port's rate), error=P (a byte in
  *                                       1/P dropped, changed or doubled), seed=S, and
  *                                       drop=N, flip=N, insert=N for the N-th byte
- * Without it, port n is /dev/ttyS<n-1> on Linux and \\.\COM<n> on Windows.  A spec
+ * Without it, port n is /dev/ttyS<n-1> on Linux and \\.\COM<n> on Windows.  USB adapters
+ * are /dev/ttyUSB<k> (FTDI, CP210x, CH34x, PL2303) or /dev/ttyACM<k> (CDC-ACM modems and
+ * boards) on Linux, numbered in the order they were plugged in: name them through
+ * DRUMMEL_PORT<n> (or varnek's --line), best by their stable names under
+ * /dev/serial/by-id, which `varnek ports` shows beside the USB identity.  A spec
  * ending in ",modem" marks a modem line: only then does the carrier (DCD) count, and a
  * port without carrier is reported as such; every other line is a direct line that
  * always has carrier (pseudo-terminals, which have no modem lines, are direct lines).

@@ -10,6 +10,7 @@
 
 #include "demo.h"
 #include "serial.h"
+#include "serial_options.h"
 #include "station.h"
 #include "zip/zip.h"
 
@@ -51,6 +52,8 @@ const char *LISTEN_HELP =
     "  --delay MS          wait MS milliseconds before each answer\n"
     "  --pieces SEED       read in pieces of random sizes (seeded)\n"
     "  --no-compress       offer compression version 0\n"
+    "  --baud B --data-bits D --parity P --stop-bits S --flow F --char-wait MS\n"
+    "                      the serial line's settings (see 'varnek ports --help')\n"
     "  -v                  trace every library call on standard error\n";
 
 const char *CALL_HELP =
@@ -70,6 +73,8 @@ const char *CALL_HELP =
     "  --timeout MS        receive time-out (default 60000)\n"
     "  --pieces SEED       write and read in pieces of random sizes (seeded)\n"
     "  --save DIR          store each answer as DIR/answer-N.bin\n"
+    "  --baud B --data-bits D --parity P --stop-bits S --flow F --char-wait MS\n"
+    "                      the serial line's settings (see 'varnek ports --help')\n"
     "  -v                  trace every library call on standard error\n";
 
 struct Args {
@@ -170,6 +175,7 @@ int Listen(Args &args, bool centre, const char *program)
     ListenConfig cfg;
     std::string endpoint, lineSpec;
     short serialPort = 0;
+    SerialSettings serial;
     bool noCompress = false;
     SetName(cfg.params, "LISTENER");
     while (args.More()) {
@@ -190,7 +196,9 @@ int Listen(Args &args, bool centre, const char *program)
         else if (w == "--no-compress") noCompress = true;
         else if (w == "--serial") serialPort = static_cast<short>(atoi(args.Next().c_str()));
         else if (w == "--line") lineSpec = args.Next();
-        else if (w == "-v") cfg.opt.verbose = true;
+        else if (Serial_IsOption(w)) {
+            if (!Serial_SetOption(serial, w, args.Next())) return EXIT_USAGE;
+        } else if (w == "-v") cfg.opt.verbose = true;
         else if (endpoint.empty() && w[0] != '-') endpoint = w;
         else return Usage(LISTEN_HELP, EXIT_USAGE);
     }
@@ -203,8 +211,8 @@ int Listen(Args &args, bool centre, const char *program)
     StartLibrary(noCompress);
     InstallStatusDisplay("");
     if (serialPort > 0) {
-        if (!OpenSerialPort(serialPort, lineSpec, program)) {
-            printf("serial port %d cannot be opened\n", serialPort);
+        if (!OpenSerialPort(serialPort, lineSpec, program, serial)) {
+            printf("serial port %d cannot be opened%s\n", serialPort, Serial_OpenError().c_str());
             return EXIT_OPEN;
         }
         LINKAPI_NuRecSize(serialPort, 8740);
@@ -232,6 +240,7 @@ int Call(Args &args, const char *program)
     std::vector<Bytes> messages;
     std::string endpoint, abortText, saveDir, lineSpec;
     short serialPort = 0;
+    SerialSettings serial;
     uint16_t service = 5005;
     bool noCompress = false, nbm = false, abort = false, p2p = false;
     long timeoutMs = 60000;
@@ -258,7 +267,9 @@ int Call(Args &args, const char *program)
         else if (w == "--save") saveDir = args.Next();
         else if (w == "--serial") serialPort = static_cast<short>(atoi(args.Next().c_str()));
         else if (w == "--line") lineSpec = args.Next();
-        else if (w == "--p2p") p2p = true;
+        else if (Serial_IsOption(w)) {
+            if (!Serial_SetOption(serial, w, args.Next())) return EXIT_USAGE;
+        } else if (w == "--p2p") p2p = true;
         else if (w == "--service") service = static_cast<uint16_t>(atoi(args.Next().c_str()));
         else if (w == "-v") opt.verbose = true;
         else if (endpoint.empty() && w[0] != '-') endpoint = w;
@@ -273,8 +284,8 @@ int Call(Args &args, const char *program)
     }
     StartLibrary(noCompress);
     InstallStatusDisplay("");
-    if (serialPort > 0 && !OpenSerialPort(serialPort, lineSpec, program)) {
-        printf("serial port %d cannot be opened\n", serialPort);
+    if (serialPort > 0 && !OpenSerialPort(serialPort, lineSpec, program, serial)) {
+        printf("serial port %d cannot be opened%s\n", serialPort, Serial_OpenError().c_str());
         return EXIT_OPEN;
     }
     SESSION_SetTimeout(static_cast<uint32_t>(timeoutMs));
@@ -337,6 +348,7 @@ int main(int argc, char **argv)
         fputs("usage: varnek script dump FILE\n", what == "--help" ? stdout : stderr);
         return what == "--help" ? EXIT_OK : EXIT_USAGE;
     }
+    if (command == "ports") return args.More() && IsHelp(args.Next()) ? Usage(SERIAL_OPTIONS_HELP, EXIT_OK) : Serial_ListPorts();
     if (command == "demo") return Demo(args.More() && IsHelp(args.Next()), argv[0]);
     if (command.empty() || IsHelp(command)) return Usage(USAGE, command.empty() ? EXIT_USAGE : EXIT_OK);
     fprintf(stderr, "varnek: unknown command '%s'\n", command.c_str());

@@ -4,10 +4,13 @@
 
 #include <string>
 
+#include "serial_options.h"
 #include "station.h"
 
-// Points the component at the port's line (when spec is given) and opens the port.
-bool OpenSerialPort(short port, const std::string &lineSpec, const char *program);
+// Points the component at the port's line (when spec is given) and opens the port with
+// the settings.
+bool OpenSerialPort(short port, const std::string &lineSpec, const char *program,
+                    const SerialSettings &settings = SerialSettings());
 
 // The centre's side of a log-in on an open port: the greeting, the 71-byte record
 // checked, the answer.  False (with a line on standard output) when it went wrong.
