@@ -31,6 +31,7 @@ struct Port {
     uint32_t quietMs = QUIET_MIN_MS;
     uint64_t jitter = 1;  // state of the generator that spreads the character waits
     bool gone = false;    // the line went away (hang-up, unplugged, peer closed)
+    bool heard = false;   // bytes came in since the port last sent
 };
 
 Port ports[PORT_LAST + 1];
@@ -65,6 +66,7 @@ void Pump(Port &p)
         int n = Line_Read(p.line, chunk, sizeof chunk);
         if (n < 0) p.gone = true;
         if (n > 0) p.gone = false;  // a listening line that took a new caller
+        if (n > 0) p.heard = true;
         if (n <= 0) return;
         for (int i = 0; i < n; ++i) {
             if (p.count == p.ring.size()) continue;
@@ -125,15 +127,19 @@ void Clear(Port &p)
     p.head = p.count = 0;
 }
 
-// A character wait of between one and one and a half times the port's wait.  Two ends
-// with the same wait that both time out and send again would otherwise stay in step,
-// each sending while the other clears its line of noise, and never meet.
+// The character wait of this moment.  An end that has heard bytes since it last sent
+// (most likely a frame that arrived damaged) waits two to two and a half waits; an end
+// that has heard nothing waits one to one and a half.  So after a damaged frame the end
+// that sent it, which has heard nothing, sends again first, while its peer is still
+// listening; and two ends in the same state, drawing afresh each time, drift apart
+// instead of each sending while the other clears its line of noise.
 uint32_t SpreadWait(Port &p)
 {
     p.jitter ^= p.jitter << 13;
     p.jitter ^= p.jitter >> 7;
     p.jitter ^= p.jitter << 17;
-    return p.waitMs + static_cast<uint32_t>(p.jitter % (p.waitMs / 2 + 1));
+    uint32_t base = p.heard ? 2 * p.waitMs : p.waitMs;
+    return base + static_cast<uint32_t>(p.jitter % (p.waitMs / 2 + 1));
 }
 
 // Waits for one byte, asking the abort flag between slices.  A wait that ends while
@@ -218,6 +224,7 @@ short RS232_Send(short port, const void *bytes, uint16_t length)
 {
     Port *p = Open(port);
     if (p == nullptr) return 0;
+    p->heard = false;
     return Line_Write(p->line, static_cast<const uint8_t *>(bytes), length) ? 1 : 0;
 }
 

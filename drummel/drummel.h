@@ -44,10 +44,11 @@
  *
  * Timing.  A wait for a byte never ends before the port's own bytes have left and one
  * whole wait has passed since, so a slow line never times out the answer to a long
- * frame.  RS232_ReceiveCharWait waits
- * between one and one and a half character waits, chosen at random each time: two ends
- * with the same setting that both time out and send again then drift apart instead of
- * each sending while the other clears its line.  RS232_ReceiveChar, which the link uses
+ * frame.  RS232_ReceiveCharWait waits between one and one and a half character waits,
+ * drawn afresh each time, or between two and two and a half when bytes have come in
+ * since the port last sent: after a damaged frame its sender, which heard nothing, sends
+ * again while the receiver still listens, and two ends in the same state drift apart
+ * instead of each sending while the other clears its line.  RS232_ReceiveChar, which the link uses
  * to wait for a quiet line, waits for a gap of 20 character times (at least 20 ms, at
  * most the character wait).  A line that has gone away ends every wait at once.
  *

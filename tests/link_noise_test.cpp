@@ -79,9 +79,13 @@ TEST_P(OneMistake, CostsARetransmissionNotTheSession)
     NoisyEcho echo;
     echo.line = std::string("sim:one,baud=0,") + GetParam().options;
     echo.bytes = 20000;
+    echo.waitMs = 200;
     NoisyEchoResult r = NoisyEcho_Run(echo, VARNEK_DRUMMEL_PATH, ::testing::TempDir() + "varnek-noise-trace.txt");
     EXPECT_TRUE(r.echoed) << echo.line;
-    EXPECT_GE(r.retries, 1) << "each mistake was answered by a retransmission";
+    // One retransmission each, from the end whose frame was damaged; a little room for
+    // a busy machine, none for ends that keep sending into each other's noise filter.
+    EXPECT_GE(r.retries, 3) << "each mistake was answered by a retransmission";
+    EXPECT_LE(r.retries, 6);
     printf("%s: %d retries, %.1f s\n", echo.line.c_str(), r.retries, r.seconds);
 }
 
