@@ -150,14 +150,15 @@ bool WaitForByte(Port &p, uint8_t *c, uint32_t ms)
     if (Take(p, c)) return true;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
-        Pump(p);
-        if (Take(p, c)) return true;
-        if (abortRequested || p.gone) return false;
+        if (abortRequested) return false;
         auto now = std::chrono::steady_clock::now();
         if (now >= deadline && !Line_Drained(p.line)) deadline = now + std::chrono::milliseconds(ms);
         if (now >= deadline) return false;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
-        Line_Wait(p.line, static_cast<uint32_t>(left < SLICE_MS ? left + 1 : SLICE_MS));
+        Line_Wait(p.line, static_cast<uint32_t>(left < SLICE_MS ? left + 1 : SLICE_MS));  // at once when bytes wait
+        Pump(p);
+        if (Take(p, c)) return true;
+        if (p.gone) return false;
     }
 }
 

@@ -27,6 +27,7 @@ struct Line {
     SimCable *sim = nullptr;
     int end = 0;                 // which end of the pipe or cable
     bool modem = false;          // carrier counts
+    bool hungUp = false;         // a wait saw the device hang up
     std::string saved;           // a device's settings before the open, put back at the close
 };
 

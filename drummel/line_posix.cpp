@@ -220,11 +220,9 @@ int Line_Read(Line &line, uint8_t *buffer, size_t max)
     ssize_t n = read(static_cast<int>(line.handle), buffer, max);
     if (n > 0) return static_cast<int>(n);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return 0;
-    if (n == 0 && line.kind == LineKind::Device) {
-        // A raw device answers 0 when nothing is waiting: only a hang-up says it has gone.
-        pollfd p{static_cast<int>(line.handle), POLLIN, 0};
-        if (poll(&p, 1, 0) == 0 || !(p.revents & (POLLHUP | POLLERR | POLLNVAL))) return 0;
-    }
+    // A raw device answers 0 when nothing is waiting: only a hang-up that a wait saw
+    // says it has gone.
+    if (n == 0 && line.kind == LineKind::Device && !line.hungUp) return 0;
     // Hung up, unplugged (0 bytes or EIO from a non-blocking device), or the other end
     // of the connection closed.  A listening line lets the next caller in.
     if (line.kind == LineKind::TcpListen) {
@@ -251,7 +249,10 @@ void Line_Wait(Line &line, uint32_t ms)
         return;
     }
     pollfd p{static_cast<int>(fd), POLLIN, 0};
-    poll(&p, 1, static_cast<int>(ms));
+    if (poll(&p, 1, static_cast<int>(ms)) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) &&
+        line.kind == LineKind::Device) {
+        line.hungUp = true;
+    }
 }
 
 bool Line_Write(Line &line, const uint8_t *data, size_t length)

@@ -15,6 +15,15 @@
 
 namespace {
 
+// A trace file of this test alone: ctest runs the tests in parallel processes.
+std::string TraceFileOfTest()
+{
+    const ::testing::TestInfo *test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(test->test_suite_name()) + "." + test->name();
+    for (char &ch : name) ch = ch == '/' ? '-' : ch;
+    return ::testing::TempDir() + "varnek-noise-" + name + ".txt";
+}
+
 // Sends bytes 0, 1, 2 ... from port 41 to port 42 and returns what port 42 got.
 Bytes ThroughCable(const std::string &spec, size_t n)
 {
@@ -80,7 +89,7 @@ TEST_P(OneMistake, CostsARetransmissionNotTheSession)
     echo.line = std::string("sim:one,baud=0,") + GetParam().options;
     echo.bytes = 20000;
     echo.waitMs = 200;
-    NoisyEchoResult r = NoisyEcho_Run(echo, VARNEK_DRUMMEL_PATH, ::testing::TempDir() + "varnek-noise-trace.txt");
+    NoisyEchoResult r = NoisyEcho_Run(echo, VARNEK_DRUMMEL_PATH, TraceFileOfTest());
     EXPECT_TRUE(r.echoed) << echo.line;
     // One retransmission each, from the end whose frame was damaged; a little room for
     // a busy machine, none for ends that keep sending into each other's noise filter.
@@ -103,7 +112,7 @@ TEST(NoisyLine, AnEchoAtOneErrorInAThousandBytesCompletes)
     echo.line = "sim:noisy,baud=0,error=1e-3,seed=3";
     echo.bytes = 8000;
     echo.recordCode = 8738;
-    NoisyEchoResult r = NoisyEcho_Run(echo, VARNEK_DRUMMEL_PATH, ::testing::TempDir() + "varnek-noise-trace.txt");
+    NoisyEchoResult r = NoisyEcho_Run(echo, VARNEK_DRUMMEL_PATH, TraceFileOfTest());
     EXPECT_TRUE(r.echoed);
     printf("%s: %d retries, %.1f s\n", echo.line.c_str(), r.retries, r.seconds);
 }
