@@ -12,22 +12,45 @@
  *   tcp-listen:PORT                     the same, waiting for the other end to connect
  *   mem:NAME                            two ports of one process with the same NAME are
  *                                       joined in memory
- * Without it, port n is /dev/ttyS<n-1> on Linux and \\.\COM<n> on Windows.  A spec
+ *   sim:NAME,OPTIONS                    the same, through a simulated cable with a speed
+ *                                       and seeded mistakes: baud=B (0: no pacing;
+ *                                       without it the port's rate), error=P (a byte in
+ *                                       1/P dropped, changed or doubled), seed=S, and
+ *                                       drop=N, flip=N, insert=N for the N-th byte
+ * Without it, port n is /dev/ttyS<n-1> on Linux and \\.\COM<n> on Windows.  USB adapters
+ * are /dev/ttyUSB<k> (FTDI, CP210x, CH34x, PL2303) or /dev/ttyACM<k> (CDC-ACM modems and
+ * boards) on Linux, numbered in the order they were plugged in: name them through
+ * DRUMMEL_PORT<n> (or varnek's --line), best by their stable names under
+ * /dev/serial/by-id, which `varnek ports` shows beside the USB identity.  A spec
  * ending in ",modem" marks a modem line: only then does the carrier (DCD) count, and a
  * port without carrier is reported as such; every other line is a direct line that
  * always has carrier (pseudo-terminals, which have no modem lines, are direct lines).
  *
  * The seven settings of RS232_Open:
- *   s1 baud rate / 100 (96 = 9600 baud)      s2 data bits (5-8; 0: 8)
- *   s3 parity 'N', 'E' or 'O' (0: 'N')       s4 stop bits (1 or 2; 0: 1)
- *   s5 flow control: 0 none, 1 RTS/CTS, 2 XON/XOFF
- *   s6 character wait in ms (0: 1000): how long the waiting receives wait for one byte
- *   s7 receive buffer in bytes (0: 8192): bytes kept waiting beyond it are dropped
+ *   s1 baud rate / 100 (96 = 9600 baud; 0: 9600); any rate the device takes to within
+ *      2 %, non-standard ones included; a rate it cannot make refuses the open
+ *   s2 data bits (5-8; 0: 8)                 s3 parity 'N', 'E' or 'O', any case (0: 'N')
+ *   s4 stop bits (1 or 2; 0: 1)              s5 flow control: 0 none, 1 RTS/CTS, 2 XON/XOFF
+ *   s6 character wait in ms (0: 1000): how long RS232_ReceiveCharWait waits for a byte
+ *   s7 receive buffer in bytes (0: 8192; at most 1 MiB): bytes beyond it wait in the line
+ * A setting outside these ranges refuses the open.  With parity on, bytes that arrive
+ * with a parity error are dropped.  A device is opened for this program alone (flock
+ * and TIOCEXCL on Linux) and gets its former settings back at the close.
  * Network and memory lines take the settings but have no baud rate.
  *
  * Bytes pass untouched: no translation of 0x0D, no software flow control unless asked
  * for, all eight bits.  Every wait asks the abort flag (DRUMMEL_SetAbort) between slices
  * of at most 10 ms.
+ *
+ * Timing.  A wait for a byte never ends before the port's own bytes have left and one
+ * whole wait has passed since, so a slow line never times out the answer to a long
+ * frame.  RS232_ReceiveCharWait waits between one and one and a half character waits,
+ * drawn afresh each time, or between two and two and a half when bytes have come in
+ * since the port last sent: after a damaged frame its sender, which heard nothing, sends
+ * again while the receiver still listens, and two ends in the same state drift apart
+ * instead of each sending while the other clears its line.  RS232_ReceiveChar, which the link uses
+ * to wait for a quiet line, waits for a gap of 20 character times (at least 20 ms, at
+ * most the character wait).  A line that has gone away ends every wait at once.
  *
  * RS232_WriteDebug appends "channel text" lines to the file that DRUMMEL_DEBUG names,
  * and writes nothing when it is not set.
@@ -57,7 +80,8 @@
 extern "C" {
 #endif
 
-/* Opens the port's line with the seven settings: 1, or 0 (no such line, or in use). */
+/* Opens the port's line with the seven settings, for this program alone: 1, or 0 (no
+ * such line, in use, a setting the line cannot take; DRUMMEL_LastError says which). */
 DRUMMEL_EXPORT short DRUMMEL_API RS232_Open(short port, uint16_t s1, uint16_t s2, uint8_t s3, uint16_t s4,
                                             uint16_t s5, uint16_t s6, uint32_t s7);
 /* Closes it: 1, or 0 when it was not open. */
@@ -70,9 +94,9 @@ DRUMMEL_EXPORT short DRUMMEL_API RS232_InitCbuf(short port);
 DRUMMEL_EXPORT short DRUMMEL_API RS232_Send(short port, const void *bytes, uint16_t length);
 /* Nonzero once every byte handed over has left the port. */
 DRUMMEL_EXPORT short DRUMMEL_API RS232_IsTransmitted(short port);
-/* Waits up to the character wait for one byte: 1 with *c set, or -1. */
+/* Waits the (spread) character wait for one byte: 1 with *c set, or -1. */
 DRUMMEL_EXPORT short DRUMMEL_API RS232_ReceiveCharWait(short port, uint8_t *c);
-/* The same wait, answering 1 (taken) or 0. */
+/* Waits for one byte as long as a quiet-line gap: 1 (taken) or 0. */
 DRUMMEL_EXPORT short DRUMMEL_API RS232_ReceiveChar(short port, uint8_t *c);
 /* Copies the waiting byte at `place` (0 the first) without taking it: 1, or 0. */
 DRUMMEL_EXPORT short DRUMMEL_API RS232_ShowRcvChar(short port, short place, uint8_t *c);
@@ -88,6 +112,10 @@ DRUMMEL_EXPORT short DRUMMEL_API RS232_IsModem(short port);
 DRUMMEL_EXPORT short DRUMMEL_API RS232_IsCd(short port);
 /* Appends "channel text" to the DRUMMEL_DEBUG file: 1 written, 0 not. */
 DRUMMEL_EXPORT short DRUMMEL_API RS232_WriteDebug(short channel, const char *text, short number);
+
+/* Why the last RS232_Open that failed was refused ("" when none has failed).  The same
+ * text goes to the debug output on channel 1. */
+DRUMMEL_EXPORT const char *DRUMMEL_API DRUMMEL_LastError(void);
 
 /* The host's abort request: nonzero asks every wait of the component to stop. */
 DRUMMEL_EXPORT void DRUMMEL_API DRUMMEL_SetAbort(int on);

@@ -10,7 +10,10 @@ LineSpec Line_ParseSpec(const std::string &spec)
         out.modem = true;
         text.resize(text.size() - modem.size());
     }
-    if (text.compare(0, 4, "mem:") == 0) {
+    if (text.compare(0, 4, "sim:") == 0) {
+        out.kind = LineKind::Sim;
+        out.target = text.substr(4);
+    } else if (text.compare(0, 4, "mem:") == 0) {
         out.kind = LineKind::Memory;
         out.target = text.substr(4);
     } else if (text.compare(0, 11, "tcp-listen:") == 0) {

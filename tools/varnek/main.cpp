@@ -21,6 +21,7 @@
 #include "serve.h"
 #include "service.h"
 #include "session/session.h"
+#include "serial_options.h"
 #include "station.h"
 #include "zip/zip.h"
 
@@ -80,6 +81,8 @@ const char *LISTEN_HELP =
     "  --pieces SEED       read in pieces of random sizes (seeded)\n"
     "  --no-compress       offer compression version 0\n"
     "  --pcap FILE         record the serial port's link frames, both ways, in FILE\n"
+    "  --baud B --data-bits D --parity P --stop-bits S --flow F --char-wait MS\n"
+    "                      the serial line's settings (see 'varnek ports --help')\n"
     "  -v                  trace every library call on standard error\n"
     "A failed open or a failed session is reported with a status line and the listener\n"
     "goes on with the next caller; the exit code then tells the last failure.\n";
@@ -103,6 +106,8 @@ const char *CALL_HELP =
     "  --save DIR          store each answer as DIR/answer-N.bin\n"
     "  --pcap FILE         record the serial port's link frames, both ways, in FILE\n"
     "  --json              one JSON object per event on standard output\n"
+    "  --baud B --data-bits D --parity P --stop-bits S --flow F --char-wait MS\n"
+    "                      the serial line's settings (see 'varnek ports --help')\n"
     "  -v                  trace every library call on standard error\n";
 
 struct Args {
@@ -332,6 +337,7 @@ int Listen(Args &args, bool centre, const char *program)
     ListenConfig cfg;
     std::string spec, lineSpec, pcapFile, shutdownText = "Centre shutting down";
     short serialPort = 0;
+    SerialSettings serial;
     bool noCompress = false;
     SetName(cfg.params, "LISTENER");
     while (args.More()) {
@@ -359,6 +365,8 @@ int Listen(Args &args, bool centre, const char *program)
         else if (w == "--allow") {
             std::string error;
             if (!Allow_Load(args.Next(), cfg.allow, error)) return Refuse(command, error, EXIT_FILE);
+        } else if (Serial_IsOption(w)) {
+            if (!Serial_SetOption(serial, w, args.Next())) return EXIT_USAGE;
         } else if (w == "-v") cfg.opt.verbose = true;
         else if (spec.empty() && !w.empty() && w[0] != '-') spec = w;
         else return Usage(LISTEN_HELP, EXIT_USAGE);
@@ -392,8 +400,8 @@ int Listen(Args &args, bool centre, const char *program)
     Service_Start(shutdownText);
     if (cfg.tcp) Service_SetWakeTarget(at.addr, at.port);
     if (serialPort > 0) {
-        if (!OpenSerialPort(serialPort, lineSpec, program)) {
-            std::string reason = Reason_SerialOpen(serialPort);
+        if (!OpenSerialPort(serialPort, lineSpec, program, serial)) {
+            std::string reason = Reason_SerialOpen(serialPort, Serial_OpenError());
             Event("failed").Int("port", serialPort).Str("stage", "serial").Str("reason", reason)
                 .Emit("serial port " + std::to_string(serialPort) + " cannot be opened: " + reason);
             return EXIT_OPEN;
@@ -434,6 +442,7 @@ int Call(Args &args, const char *program)
     std::vector<Bytes> messages;
     std::string spec, abortText, saveDir, lineSpec, pcapFile;
     short serialPort = 0;
+    SerialSettings serial;
     uint16_t service = 5005;
     bool noCompress = false, nbm = false, abort = false, p2p = false;
     long timeoutMs = 60000;
@@ -461,7 +470,9 @@ int Call(Args &args, const char *program)
         else if (w == "--serial") serialPort = static_cast<short>(atoi(args.Next().c_str()));
         else if (w == "--line") lineSpec = args.Next();
         else if (w == "--pcap") pcapFile = args.Next();
-        else if (w == "--p2p") p2p = true;
+        else if (Serial_IsOption(w)) {
+            if (!Serial_SetOption(serial, w, args.Next())) return EXIT_USAGE;
+        } else if (w == "--p2p") p2p = true;
         else if (w == "--service") service = static_cast<uint16_t>(atoi(args.Next().c_str()));
         else if (w == "--json") Events_SetJson(true);
         else if (w == "-v") opt.verbose = true;
@@ -486,8 +497,8 @@ int Call(Args &args, const char *program)
     StartLibrary(noCompress);
     InstallStatusDisplay("");
     if (serialPort > 0) {
-        if (!OpenSerialPort(serialPort, lineSpec, program)) {
-            std::string reason = Reason_SerialOpen(serialPort);
+        if (!OpenSerialPort(serialPort, lineSpec, program, serial)) {
+            std::string reason = Reason_SerialOpen(serialPort, Serial_OpenError());
             Event("failed").Int("port", serialPort).Str("stage", "serial").Str("reason", reason)
                 .Emit("serial port " + std::to_string(serialPort) + " cannot be opened: " + reason);
             return EXIT_OPEN;
@@ -577,6 +588,7 @@ int main(int argc, char **argv)
         printf("varnek %s\n", VARNEK_VERSION);
         return EXIT_OK;
     }
+    if (command == "ports") return args.More() && IsHelp(args.Next()) ? Usage(SERIAL_OPTIONS_HELP, EXIT_OK) : Serial_ListPorts();
     if (command == "demo") return Demo(std::vector<std::string>(args.words.begin() + 1, args.words.end()), argv[0]);
     if (command.empty() || IsHelp(command)) return Usage(USAGE, command.empty() ? EXIT_USAGE : EXIT_OK);
     fprintf(stderr, "varnek: unknown command '%s'\n", command.c_str());

@@ -58,10 +58,13 @@ std::string LineOf(short port)
 #endif
 }
 
+// Why the device itself cannot be had, or "" when it looks fine (then the component
+// refused its settings, or cannot tell).
 std::string DeviceReason(const std::string &path)
 {
 #ifdef _WIN32
-    return "the device " + path + " cannot be opened (missing, or held by another program)";
+    (void)path;
+    return "";
 #else
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -76,7 +79,7 @@ std::string DeviceReason(const std::string &path)
     bool tty = tcgetattr(fd, &t) == 0;
     close(fd);
     if (!tty) return path + " is not a serial device";
-    return "the device " + path + " refused its line settings";
+    return "";
 #endif
 }
 
@@ -124,7 +127,7 @@ std::string Reason_CallOpen(const Endpoint &to, const std::string &status, long 
     return "the connection to " + where + " failed";
 }
 
-std::string Reason_SerialOpen(short port)
+std::string Reason_SerialOpen(short port, const std::string &componentReason)
 {
     const char *component = getenv("VARNEK_DRUMMEL");
     if (component == nullptr) return "the serial-port component was not found beside the program (VARNEK_DRUMMEL names it)";
@@ -137,7 +140,10 @@ std::string Reason_SerialOpen(short port)
     if (line.rfind("tcp:", 0) == 0) return prefix + "nothing accepted the raw TCP line at " + line.substr(4);
     if (line.rfind("tcp-listen:", 0) == 0) return prefix + "TCP port " + line.substr(11) + " cannot be listened on";
     if (line.rfind("mem:", 0) == 0) return prefix + "the memory line cannot be opened";
-    return prefix + DeviceReason(line);
+    std::string device = DeviceReason(line);
+    if (!device.empty()) return prefix + device;
+    if (!componentReason.empty()) return prefix + componentReason;
+    return prefix + "the device " + line + " cannot be opened (missing, held by another program, or its settings refused)";
 }
 
 std::string Reason_SerialCall(short port, bool p2p, long seconds, const std::string &status)

@@ -20,7 +20,7 @@ bool Reason_IsLibraryText(const std::string &text);
 std::string Reason_CallOpen(const Endpoint &to, const std::string &status, long seconds, long timeoutMs);
 
 // Why serial port N could not be opened: the component, then the line it names.
-std::string Reason_SerialOpen(short port);
+std::string Reason_SerialOpen(short port, const std::string &componentReason);
 
 // Why the start of a serial session failed (the centre log-in, or a peer to peer start).
 std::string Reason_SerialCall(short port, bool p2p, long seconds, const std::string &status);

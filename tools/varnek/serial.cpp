@@ -54,12 +54,13 @@ std::string Flags(uint8_t f)
 
 }  // namespace
 
-bool OpenSerialPort(short port, const std::string &lineSpec, const char *program)
+bool OpenSerialPort(short port, const std::string &lineSpec, const char *program, const SerialSettings &settings)
 {
     FindComponent(program);
     LINK_ScriptInit();  // LINKSCRIPT.INI in the current directory may record or replay the port
     if (!lineSpec.empty()) SetEnvironment("DRUMMEL_PORT" + std::to_string(port), lineSpec);
-    return LINK_Open(port, 96, 8, 'N', 1, 0, 1000, 0) == 1;
+    return LINK_Open(port, static_cast<uint16_t>(settings.baud / 100), settings.dataBits,
+                     static_cast<uint8_t>(settings.parity), settings.stopBits, settings.flow, settings.waitMs, 0) == 1;
 }
 
 void CaptureSerialPort(short port, const std::string &file)

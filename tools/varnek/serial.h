@@ -4,10 +4,13 @@
 
 #include <string>
 
+#include "serial_options.h"
 #include "station.h"
 
-// Points the component at the port's line (when spec is given) and opens the port.
-bool OpenSerialPort(short port, const std::string &lineSpec, const char *program);
+// Points the component at the port's line (when spec is given) and opens the port with
+// the settings.
+bool OpenSerialPort(short port, const std::string &lineSpec, const char *program,
+                    const SerialSettings &settings = SerialSettings());
 
 // Records the port's link frames, both directions, in a pcap file from its opening on
 // (the serial-port component does it; DRUMMEL_PCAP<port> names the file).
