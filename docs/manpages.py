@@ -55,10 +55,10 @@ def read_prototypes(header_path, mark):
     return protos
 
 
-def read_pages(ref_path):
-    """The pages, with their fragments put in; and the problems met on the way."""
+def read_pages(text):
+    """The pages of the reference text, with their fragments put in; and the problems met."""
     pages, fragments, page, section, lines_of = [], {}, None, None, None
-    for number, line in enumerate(open(ref_path, encoding="utf-8"), 1):
+    for number, line in enumerate(text.splitlines(), 1):
         line = line.rstrip("\n")
         if line.startswith("==="):
             words = line[3:].split()
@@ -264,6 +264,36 @@ def render(page, protos, version, date):
     return "\n".join(out) + "\n"
 
 
+# Faults the check must catch, each made in a copy of the real reference text: a page
+# renamed away from its export, a page documenting two functions, a status text with a
+# changed letter, a page without STATUS TEXTS, a fragment that does not exist.
+FAULTS = [
+    (r"^=== (Session_Hold)$", r"=== \1X", "Session_Hold: exported, but no reference page"),
+    (r"^=== (LINK_IsCd)$", r"=== \1 LINK_RxClr", "every function has a page of its own"),
+    (r'^@ "Unexpected Frame"$', '@ "Unexpected frame"', 'status text "Unexpected frame" does not occur'),
+    (r"^(=== Mem_Free\n(?:.*\n)*?)--- STATUS TEXTS\n<< none-shown\n", r"\1", "no STATUS TEXTS section"),
+    (r"^<< turns$", "<< turn", "no fragment turn"),
+]
+
+
+def self_test(text, exports, protos, sources):
+    """1 when every fault of FAULTS is caught, and the real text passes."""
+    pages, problems = read_pages(text)
+    if problems or check(pages, exports, protos, sources):
+        print("reference pages self-test: the real reference text does not pass", file=sys.stderr)
+        return 1
+    missed = 0
+    for pattern, replacement, expected in FAULTS:
+        broken, n = re.subn(pattern, replacement, text, count=1, flags=re.M)
+        pages, problems = read_pages(broken)
+        problems += check(pages, exports, protos, sources)
+        if n == 0 or not any(expected in p for p in problems):
+            print("reference pages self-test: not caught: %s" % expected, file=sys.stderr)
+            missed += 1
+    print("reference pages self-test: %d faults, %d caught" % (len(FAULTS), len(FAULTS) - missed))
+    return 1 if missed else 0
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--reference", required=True)
@@ -274,12 +304,17 @@ def main():
     ap.add_argument("--version", default="")
     ap.add_argument("--date", default="")
     ap.add_argument("--check", action="store_true")
+    ap.add_argument("--self-test", action="store_true", help="show that the check catches known faults")
     args = ap.parse_args()
 
     exports = read_exports(args.def_file)
     protos = read_prototypes(args.header, "VK_EXPORT")
-    pages, problems = read_pages(args.reference)
-    problems += check(pages, exports, protos, source_texts(args.sources))
+    text = open(args.reference, encoding="utf-8").read()
+    sources = source_texts(args.sources)
+    if args.self_test:
+        sys.exit(self_test(text, exports, protos, sources))
+    pages, problems = read_pages(text)
+    problems += check(pages, exports, protos, sources)
     if problems:
         fail(problems)
     if args.check:
