@@ -67,12 +67,14 @@ def read_pages(text):
                     "brief": "", "sections": [], "line": number}
             pages.append(page)
             section, lines_of = None, None
+        elif line.startswith("#"):
+            continue
         elif line.startswith(":::"):
             page, section = None, None
             lines_of = fragments.setdefault(line[3:].strip(), {"lines": [], "line": number, "used": 0})["lines"]
         elif lines_of is not None:
             lines_of.append((number, line))
-        elif page is None or line.startswith("#"):
+        elif page is None:
             continue
         elif line.startswith("brief:") and section is None:
             page["brief"] = line[6:].strip()
