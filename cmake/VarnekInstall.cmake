@@ -1,7 +1,6 @@
 # Install rules: headers, the shared and static libraries, the serial-port component,
 # the varnek station, the examples, varnek.pc and the CMake package (Varnek::varnek,
 # Varnek::varnek_static).
-set(CMAKE_INSTALL_DOCDIR share/doc/varnek CACHE PATH "Documentation (DATAROOTDIR/doc/varnek)")
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 

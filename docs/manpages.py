@@ -2,24 +2,27 @@
 """Makes the reference pages (man pages) from docs/reference.txt.
 
 The synopsis of every function page is taken from the public header, and every name of
-the export list must have exactly one page, so that the header, the export list and the
-pages cannot drift apart.  The status texts a page quotes must occur in the library's
-sources.  With --check it only checks; otherwise it also writes OUT/manN/NAME.N, and a
-one-line ".so" page for each further function that a page documents; the overview
-varnek(7) gets the index of every function page.
+the export list must have exactly one page of its own, so that the header, the export
+list and the pages cannot drift apart.  Every function page has every section a reader
+looks for, names its function in its description and its example, and answers "None."
+in RETURN VALUE exactly when the function returns void.  The status texts a page quotes
+must occur in the library's sources.  With --check it only checks; otherwise it also
+writes OUT/manN/NAME.N; the overview varnek(7) gets the index of every function page.
 
-reference.txt: a page starts with "=== NAME[(SECTION)] [MORE NAMES...]" (section 3 when
-none is given; every name of a section-3 page is a function of the export list), then
-"brief: TEXT", then sections "--- TITLE".  Inside a section: a blank line starts a new
-paragraph; "- text" is a bullet; "@ term" starts a tagged paragraph (its text follows);
-lines indented by four spaces are shown verbatim; `word` is bold, NAME(N) a reference.
+reference.txt: a page starts with "=== NAME[(SECTION)]" (section 3 when none is given; a
+section-3 page is a function of the export list), then "brief: TEXT", then sections
+"--- TITLE".  Inside a section: a blank line starts a new paragraph; "- text" is a
+bullet; "@ term" starts a tagged paragraph (its text follows); lines indented by four
+spaces are shown verbatim; `word` is bold, NAME(N) a reference.  Text that several pages
+share is written once, as a fragment "::: NAME" (its lines run to the next "===" or
+":::"), and a line "<< NAME" inside a section puts the fragment's lines there.
 """
 import argparse
 import os
 import re
 import sys
 
-REQUIRED_3 = ["DESCRIPTION", "RETURN VALUE", "EXAMPLE", "SEE ALSO"]
+REQUIRED_3 = ["DESCRIPTION", "RETURN VALUE", "STATUS TEXTS", "EXAMPLE", "SEE ALSO"]
 
 
 def fail(problems):
@@ -52,9 +55,10 @@ def read_prototypes(header_path, mark):
     return protos
 
 
-def read_pages(ref_path):
-    pages, page, section = [], None, None
-    for number, line in enumerate(open(ref_path, encoding="utf-8"), 1):
+def read_pages(text):
+    """The pages of the reference text, with their fragments put in; and the problems met."""
+    pages, fragments, page, section, lines_of = [], {}, None, None, None
+    for number, line in enumerate(text.splitlines(), 1):
         line = line.rstrip("\n")
         if line.startswith("==="):
             words = line[3:].split()
@@ -62,8 +66,15 @@ def read_pages(ref_path):
             page = {"name": m.group(1), "section": m.group(2) or "3", "names": [m.group(1)] + words[1:],
                     "brief": "", "sections": [], "line": number}
             pages.append(page)
-            section = None
-        elif page is None or line.startswith("#"):
+            section, lines_of = None, None
+        elif line.startswith("#"):
+            continue
+        elif line.startswith(":::"):
+            page, section = None, None
+            lines_of = fragments.setdefault(line[3:].strip(), {"lines": [], "line": number, "used": 0})["lines"]
+        elif lines_of is not None:
+            lines_of.append((number, line))
+        elif page is None:
             continue
         elif line.startswith("brief:") and section is None:
             page["brief"] = line[6:].strip()
@@ -71,8 +82,32 @@ def read_pages(ref_path):
             section = (line[4:].strip(), [])
             page["sections"].append(section)
         elif section is not None:
-            section[1].append(line)
-    return pages
+            section[1].append((number, line))
+    problems = []
+    for page in pages:
+        page["sections"] = [(title, expand(lines, fragments, problems)) for title, lines in page["sections"]]
+    for name, fragment in fragments.items():
+        if not fragment["used"]:
+            problems.append("fragment %s (line %d) is used by no page" % (name, fragment["line"]))
+    return pages, problems
+
+
+def expand(lines, fragments, problems, depth=0):
+    out = []
+    for number, line in lines:
+        if not line.startswith("<< "):
+            out.append(line)
+            continue
+        fragment = fragments.get(line[3:].strip())
+        if fragment is None or depth > 4:
+            problems.append("line %d: no fragment %s" % (number, line[3:].strip()))
+            continue
+        fragment["used"] += 1
+        body = fragment["lines"]
+        while body and body[-1][1] == "":
+            body = body[:-1]
+        out += expand(body, fragments, problems, depth + 1)
+    return out
 
 
 def source_texts(dirs):
@@ -93,24 +128,28 @@ def check(pages, exports, protos, sources):
         titles = [t for t, _ in page["sections"]]
         if not page["brief"]:
             problems.append(where + ": no brief")
+        if len(page["names"]) > 1:
+            problems.append(where + ": documents %s as well; every function has a page of its own"
+                            % ", ".join(page["names"][1:]))
         if page["section"] == "3":
-            for name in page["names"]:
-                if name in documented:
-                    problems.append("%s: documented twice (%s and %s)" % (name, documented[name], page["name"]))
-                documented[name] = page["name"]
-                if name not in exports:
-                    problems.append(where + ": %s is not in the export list" % name)
-                if name not in protos:
-                    problems.append(where + ": %s is not declared in the header" % name)
-            for title in REQUIRED_3:
-                if title not in titles:
-                    problems.append(where + ": no %s section" % title)
+            problems += check_function_page(page, where, exports, protos)
+            name = page["name"]
+            if name in documented:
+                problems.append("%s: documented twice (lines %d and %d)" % (name, documented[name], page["line"]))
+            documented[name] = page["line"]
         for title, lines in page["sections"]:
-            if title not in ("STATUS TEXTS", "DIAGNOSTICS"):
+            if not "".join(lines).strip():
+                problems.append(where + ": section %s is empty" % title)
+            text = "\n".join(lines)
+            if title == "STATUS TEXTS":
+                quoted = re.findall(r'"([^"]*)"', " ".join(l.strip() for l in lines))
+            elif title == "DIAGNOSTICS":
+                quoted = re.findall(r'^@ "(.*)"$', text, re.M)
+            else:
                 continue
-            for text in re.findall(r'^@ "(.*)"$', "\n".join(lines), re.M):
-                if '"' + text + '"' not in sources:
-                    problems.append(where + ': status text "%s" does not occur in the library' % text)
+            for q in quoted:
+                if '"' + q + '"' not in sources:
+                    problems.append(where + ': status text "%s" does not occur in the library' % q)
     for name in exports:
         if name not in documented:
             problems.append("%s: exported, but no reference page documents it" % name)
@@ -121,6 +160,34 @@ def check(pages, exports, protos, sources):
                 for ref in re.findall(r"([\w.-]+)\((\d)\)", " ".join(lines)):
                     if ref[0] not in known and ref[0] not in EXTERNAL_PAGES:
                         problems.append("page %s: sees also %s(%s), which has no page" % (page["name"], *ref))
+    return problems
+
+
+def check_function_page(page, where, exports, protos):
+    """A function page: an export with a prototype, every section, true to its own name."""
+    name, problems = page["name"], []
+    if name not in exports:
+        problems.append(where + ": %s is not in the export list" % name)
+    if name not in protos:
+        problems.append(where + ": %s is not declared in the header" % name)
+        return problems
+    sections = dict(page["sections"])
+    for title in REQUIRED_3:
+        if title not in sections:
+            problems.append(where + ": no %s section" % title)
+    if problems:
+        return problems
+    if "`%s`" % name not in " ".join(sections["DESCRIPTION"]):
+        problems.append(where + ": the DESCRIPTION does not name `%s`" % name)
+    if not re.search(r"\b%s\(" % name, "\n".join(sections["EXAMPLE"])):
+        problems.append(where + ": the EXAMPLE does not call %s" % name)
+    see_also = " ".join(sections["SEE ALSO"])
+    if "%s(3)" % name in see_also or not re.search(r"\w\(\d\)", see_also):
+        problems.append(where + ": SEE ALSO must name other pages, not this one")
+    returns_void = re.match(r"void \w+\(", protos[name]) is not None
+    says_none = " ".join(sections["RETURN VALUE"]).strip().startswith("None.")
+    if returns_void != says_none:
+        problems.append(where + ": RETURN VALUE must say \"None.\" exactly when %s returns void" % name)
     return problems
 
 
@@ -199,6 +266,36 @@ def render(page, protos, version, date):
     return "\n".join(out) + "\n"
 
 
+# Faults the check must catch, each made in a copy of the real reference text: a page
+# renamed away from its export, a page documenting two functions, a status text with a
+# changed letter, a page without STATUS TEXTS, a fragment that does not exist.
+FAULTS = [
+    (r"^=== (Session_Hold)$", r"=== \1X", "Session_Hold: exported, but no reference page"),
+    (r"^=== (LINK_IsCd)$", r"=== \1 LINK_RxClr", "every function has a page of its own"),
+    (r'^@ "Unexpected Frame"$', '@ "Unexpected frame"', 'status text "Unexpected frame" does not occur'),
+    (r"^(=== Mem_Free\n(?:.*\n)*?)--- STATUS TEXTS\n<< none-shown\n", r"\1", "no STATUS TEXTS section"),
+    (r"^<< turns$", "<< turn", "no fragment turn"),
+]
+
+
+def self_test(text, exports, protos, sources):
+    """1 when every fault of FAULTS is caught, and the real text passes."""
+    pages, problems = read_pages(text)
+    if problems or check(pages, exports, protos, sources):
+        print("reference pages self-test: the real reference text does not pass", file=sys.stderr)
+        return 1
+    missed = 0
+    for pattern, replacement, expected in FAULTS:
+        broken, n = re.subn(pattern, replacement, text, count=1, flags=re.M)
+        pages, problems = read_pages(broken)
+        problems += check(pages, exports, protos, sources)
+        if n == 0 or not any(expected in p for p in problems):
+            print("reference pages self-test: not caught: %s" % expected, file=sys.stderr)
+            missed += 1
+    print("reference pages self-test: %d faults, %d caught" % (len(FAULTS), len(FAULTS) - missed))
+    return 1 if missed else 0
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--reference", required=True)
@@ -209,17 +306,21 @@ def main():
     ap.add_argument("--version", default="")
     ap.add_argument("--date", default="")
     ap.add_argument("--check", action="store_true")
+    ap.add_argument("--self-test", action="store_true", help="show that the check catches known faults")
     args = ap.parse_args()
 
     exports = read_exports(args.def_file)
     protos = read_prototypes(args.header, "VK_EXPORT")
-    pages = read_pages(args.reference)
-    problems = check(pages, exports, protos, source_texts(args.sources))
+    text = open(args.reference, encoding="utf-8").read()
+    sources = source_texts(args.sources)
+    if args.self_test:
+        sys.exit(self_test(text, exports, protos, sources))
+    pages, problems = read_pages(text)
+    problems += check(pages, exports, protos, sources)
     if problems:
         fail(problems)
-    n_pages = sum(len(p["names"]) for p in pages)
     if args.check:
-        print("reference pages: %d exports, each documented; %d pages in all" % (len(exports), n_pages))
+        print("reference pages: %d exports, each on a page of its own; %d pages in all" % (len(exports), len(pages)))
         return
     for page in pages:
         if page["name"] == "varnek" and page["section"] == "7":
@@ -228,9 +329,6 @@ def main():
         os.makedirs(folder, exist_ok=True)
         with open(os.path.join(folder, "%s.%s" % (page["name"], page["section"])), "w", encoding="utf-8") as f:
             f.write(render(page, protos, args.version, args.date))
-        for other in page["names"][1:]:
-            with open(os.path.join(folder, "%s.%s" % (other, page["section"])), "w", encoding="utf-8") as f:
-                f.write(".so man%s/%s.%s\n" % (page["section"], page["name"], page["section"]))
 
 
 if __name__ == "__main__":
