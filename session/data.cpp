@@ -139,6 +139,7 @@ short Session_TxLong(VK_ID word, uint32_t value)
 short Session_TxMsg(VK_ID word, const void *data, uint16_t length)
 {
     if (Session_Record(Session_IdFromWord(word)) == nullptr) return VK_FAIL;
+    if (data == nullptr && length != 0) return VK_FAIL;  // refused before the length word goes
     short rc = Session_TxWord(word, length);
     if (rc == VK_DONE) rc = Session_TxStruct(word, data, length);
     if (rc == VK_DONE) rc = Session_EOM(word);

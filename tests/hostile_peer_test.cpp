@@ -224,6 +224,7 @@ TEST_F(HostilePeer, NullPointersAreRefusedOrTakenAsNoBytes)
     ASSERT_EQ(Session_TxStruct(pair.caller, "abc", 3), VK_DONE);
     EXPECT_EQ(Session_TxStruct(pair.caller, nullptr, 0), VK_DONE) << "no bytes, and no end of the message";
     EXPECT_EQ(Session_TxStruct(pair.caller, nullptr, 5), VK_FAIL);
+    EXPECT_EQ(Session_TxMsg(pair.caller, nullptr, 5), VK_FAIL) << "not even its length word goes";
     ASSERT_NE(Session_Record(pair.caller), nullptr) << "refused without harm";
     ASSERT_EQ(Session_TxStruct(pair.caller, "de", 2), VK_DONE);
     ASSERT_EQ(Session_EOM(pair.caller), VK_DONE);
