@@ -38,6 +38,8 @@ if(WIN32)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_SET_DESTDIR ON)
+  # A Debian package lives under /usr whatever prefix the build names for installs.
+  set(CPACK_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION libs)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
