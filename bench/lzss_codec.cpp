@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "median_rates.h"
 #include "support/lzss_reference.h"
 #include "zip/lzss.h"
 
@@ -297,21 +298,8 @@ void DecodeReference(benchmark::State &state, Kind kind)
 }
 
 // Prints the runs as the console does and, at the end, library / reference per kind.
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public MedianRates {
 public:
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs) {
-            if (run.error_occurred) continue;
-            bool aggregate = run.run_type == Run::RT_Aggregate;
-            if (aggregate && run.aggregate_name != "median") continue;
-            if (!aggregate && medians_.count(run.run_name.str()) != 0) continue;
-            auto it = run.counters.find("bytes_per_second");
-            if (it != run.counters.end()) rates_[run.run_name.str()] = it->second.value;
-            if (aggregate) medians_[run.run_name.str()] = true;
-        }
-    }
     void Finalize() override
     {
         ConsoleReporter::Finalize();
@@ -327,13 +315,11 @@ public:
 private:
     void Ratio(const char *direction, const char *over, const char *under, const std::string &suffix)
     {
-        auto a = rates_.find(std::string(direction) + over + suffix);
-        auto b = rates_.find(std::string(direction) + under + suffix);
-        if (a == rates_.end() || b == rates_.end() || b->second <= 0) return;
-        printf("  %s%s  %-9s / %-9s = %.2f\n", direction, suffix.c_str(), over, under, a->second / b->second);
+        double a = Rate(std::string(direction) + over + suffix);
+        double b = Rate(std::string(direction) + under + suffix);
+        if (a <= 0 || b <= 0) return;
+        printf("  %s%s  %-9s / %-9s = %.2f\n", direction, suffix.c_str(), over, under, a / b);
     }
-    std::map<std::string, double> rates_;
-    std::map<std::string, bool> medians_;
 };
 
 }  // namespace

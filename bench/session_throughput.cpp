@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "median_rates.h"
 #include "session/session.h"
 #include "support/session_pair.h"
 #include "support/tcp_peer.h"
@@ -197,47 +198,21 @@ void BM_LoopbackLimit(benchmark::State &state)
 }
 
 // A run's name without its "/min_time:..." part.
-std::string Plain(std::string name)
-{
-    size_t at = name.find("/min_time:");
-    if (at != std::string::npos) name.erase(at, name.find('/', at + 1) - at);
-    return name;
-}
-
 // Prints the runs as the console does and, at the end, each 1 MB rate over the limit.
-class FractionReporter : public benchmark::ConsoleReporter {
+class FractionReporter : public MedianRates {
 public:
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs) {
-            if (run.error_occurred) continue;
-            bool aggregate = run.run_type == Run::RT_Aggregate;
-            if (aggregate && run.aggregate_name != "median") continue;
-            std::string name = Plain(run.run_name.str());
-            if (!aggregate && medians_.count(name) != 0) continue;
-            auto it = run.counters.find("bytes_per_second");
-            if (it != run.counters.end()) rates_[name] = it->second.value;
-            if (aggregate) medians_[name] = true;
-        }
-    }
     void Finalize() override
     {
         ConsoleReporter::Finalize();
-        auto limit = rates_.find("BM_LoopbackLimit/real_time");
-        if (limit == rates_.end() || limit->second <= 0) return;
-        printf("\n1 MB messages over the loopback limit (%.1f MB/s):\n", limit->second / 1e6);
+        double limit = Rate("BM_LoopbackLimit/real_time");
+        if (limit <= 0) return;
+        printf("\n1 MB messages over the loopback limit (%.1f MB/s):\n", limit / 1e6);
         for (const char *version : {"2", "0"}) {
-            auto it = rates_.find(std::string("BM_OneMegabyteMessages/") + version + "/real_time");
-            if (it == rates_.end()) continue;
-            printf("  version %s: %.1f MB/s = %.3f of the limit\n", version, it->second / 1e6,
-                   it->second / limit->second);
+            double rate = Rate(std::string("BM_OneMegabyteMessages/") + version + "/real_time");
+            if (rate <= 0) continue;
+            printf("  version %s: %.1f MB/s = %.3f of the limit\n", version, rate / 1e6, rate / limit);
         }
     }
-
-private:
-    std::map<std::string, double> rates_;
-    std::map<std::string, bool> medians_;
 };
 
 }  // namespace
