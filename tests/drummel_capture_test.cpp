@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "drummel/capture.h"
+#include "support/bytes.h"
 
 namespace {
 
@@ -31,10 +32,7 @@ Bytes ReadAll(const std::string &path)
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-uint32_t Get32(const Bytes &b, size_t at)
-{
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
+uint32_t Get32(const Bytes &b, size_t at) { return Bytes_GetLE32(&b[at]); }
 
 // The records' bytes (direction byte and frame), in file order.
 std::vector<Bytes> Records(const Bytes &file)
