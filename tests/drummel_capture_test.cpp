@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "drummel/capture.h"
+#include "shared/environment.h"
 #include "support/bytes.h"
 
 namespace {
@@ -16,15 +17,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 const char *const FILE_NAME = "drummel_capture_test.pcap";
-
-void SetEnvironment(const char *name, const char *value)
-{
-#ifdef _WIN32
-    _putenv_s(name, value);
-#else
-    setenv(name, value, 1);
-#endif
-}
 
 Bytes ReadAll(const std::string &path)
 {
