@@ -151,6 +151,6 @@ bool Address_ParseNetwork(const std::string &text, Network &out)
 
 bool Address_InNetwork(const uint8_t addr[4], const Network &net)
 {
-    uint32_t value = static_cast<uint32_t>(addr[0]) << 24 | addr[1] << 16 | addr[2] << 8 | addr[3];
+    uint32_t value = VKD_GetBE32(addr);
     return (value & net.mask) == net.base;
 }
