@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "link/frame.h"
+#include "session/frame_header.h"
 #include "session/session.h"
+#include "support/bytes.h"
 #include "support/session_wiring.h"
 #include "support/tcp_peer.h"
 #include "zip/zip.h"
@@ -74,18 +76,15 @@ Bytes Conversation(uint8_t version, bool abortAtEnd)
 Bytes AsUnzipFrames(const Bytes &wire)
 {
     Bytes out;
-    size_t at = 42;  // past the open frame
+    size_t at = FrameHeader_Length(SF_OPEN | SF_END);  // past the open frame
     while (at < wire.size()) {
-        uint8_t flags = wire[at++];
-        size_t length = 256;
-        if (flags & 0x40) {
-            length = static_cast<size_t>(wire[at] << 8 | wire[at + 1]);
-            at += 2;
-        }
-        if (flags & 0x20) ++at;
-        if (flags & 0x10) ++at;
+        uint8_t flags = wire[at];
+        if (at + FrameHeader_Length(flags) > wire.size()) break;
+        FrameHeader h;
+        at += FrameHeader_Decode(&wire[at], &h);
+        size_t length = (flags & SF_END) ? h.payloadLength : SESSION_FRAME_PAYLOAD;
         if (at + length > wire.size()) break;
-        out.push_back(flags & 0x48);
+        out.push_back(flags & (SF_END | SF_PACKED));
         out.push_back(static_cast<uint8_t>(length));  // lengths above 255 are cut: still a seed
         out.insert(out.end(), wire.begin() + static_cast<long>(at), wire.begin() + static_cast<long>(at + length));
         at += length;
@@ -101,7 +100,8 @@ Bytes AsBlocks(const Bytes &wire)
     uint16_t blockNo = 2;
     for (size_t at = 0; at < wire.size(); at += 100, ++blockNo) {
         size_t n = std::min<size_t>(100, wire.size() - at);
-        Bytes block = {0x22, 0x24, static_cast<uint8_t>(blockNo >> 8), static_cast<uint8_t>(blockNo)};
+        Bytes block = {0x22, 0x24, 0, 0};
+        Bytes_PutBE16(&block[2], blockNo);
         block.insert(block.end(), wire.begin() + static_cast<long>(at), wire.begin() + static_cast<long>(at + n));
         out.push_back(static_cast<uint8_t>(block.size()));
         out = out + block;
@@ -111,7 +111,8 @@ Bytes AsBlocks(const Bytes &wire)
 
 Bytes ScriptRecord(const Bytes &frame)
 {
-    Bytes r = {2, static_cast<uint8_t>(frame.size()), static_cast<uint8_t>(frame.size() >> 8), 0, 0};
+    Bytes r = {2, 0, 0, 0, 0};
+    Bytes_PutLE32(&r[1], static_cast<uint32_t>(frame.size()));
     return r + frame;
 }
 

@@ -15,6 +15,7 @@
 #include "platform/net.h"
 #include "platform/platform.h"
 #include "session/session.h"
+#include "support/bytes.h"
 #include "zip/zip.h"
 
 namespace {
@@ -114,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size < 1 + 2 * READS) return 0;
     uint8_t mode = data[0];
     uint16_t lengths[READS];
-    for (int i = 0; i < READS; ++i) lengths[i] = static_cast<uint16_t>((data[1 + 2 * i] << 8 | data[2 + 2 * i]) % 1200);
+    for (int i = 0; i < READS; ++i) lengths[i] = static_cast<uint16_t>(Bytes_GetBE16(data + 1 + 2 * i) % 1200);
     const uint8_t *wire = data + 1 + 2 * READS;
     size_t wireSize = size - 1 - 2 * READS;
     size_t parts = (mode & 4) ? 3 : 1;

@@ -32,6 +32,7 @@ struct Component {
     short(VKAPI *isModem)(short);
     short(VKAPI *isCd)(short);
     short(VKAPI *writeDebug)(short, const char *, short);
+    const char *(VKAPI *lastError)();  // optional: the component's reason for a refused open
 };
 
 // Loaded once, under a lock, by the first thread that needs it; the others wait for it.
@@ -70,6 +71,7 @@ bool Load()
                Find(library, file, "RS232_IsModem", c.isModem) && Find(library, file, "RS232_IsCd", c.isCd) &&
                Find(library, file, "RS232_WriteDebug", c.writeDebug);
     if (!all) return false;
+    c.lastError = reinterpret_cast<const char *(VKAPI *)()>(Platform_FindSymbol(library, "DRUMMEL_LastError"));
     component = c;
     return true;
 }
@@ -90,6 +92,12 @@ bool Loaded()
 short RS232_Open(short port, uint16_t s1, uint16_t s2, uint8_t s3, uint16_t s4, uint16_t s5, uint16_t s6, uint32_t s7)
 {
     return Loaded() ? component.open(port, s1, s2, s3, s4, s5, s6, s7) : 0;
+}
+const char *RS232_LastError()
+{
+    if (state != State::Loaded || component.lastError == nullptr) return "";
+    const char *text = component.lastError();
+    return text != nullptr ? text : "";
 }
 short RS232_Close(short port) { return Loaded() ? component.close(port) : 0; }
 short RS232_SetEorChar(const char *chars) { return Loaded() ? component.setEorChar(chars) : 0; }

@@ -25,3 +25,6 @@ short RS232_IsAbort();
 short RS232_IsModem(short port);
 short RS232_IsCd(short port);
 short RS232_WriteDebug(short channel, const char *text, short number);
+// The component's own reason for the last open it refused (DRUMMEL_LastError), or ""
+// when it gives none or was never loaded.
+const char *RS232_LastError();

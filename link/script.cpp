@@ -12,6 +12,7 @@
 
 #include "link/link.h"
 #include "platform/platform.h"
+#include "support/bytes.h"
 
 namespace {
 
@@ -48,17 +49,6 @@ std::string ScriptFile(short port)
 ScriptMode ModeOf(short port)
 {
     return port >= LINK_PORT_FIRST && port <= LINK_PORT_LAST ? modes[port] : ScriptMode::Off;
-}
-
-void PutLittleEndian(uint8_t *p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i, v >>= 8) p[i] = static_cast<uint8_t>(v);
-}
-
-uint32_t GetLittleEndian(const uint8_t *p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
 }
 
 }  // namespace
@@ -108,7 +98,7 @@ short SCRIPT_Write(short port, const uint8_t *frame, uint16_t n)
         return 0;
     }
     uint8_t head[5] = {RECORD_FRAME};
-    PutLittleEndian(head + 1, n);
+    Bytes_PutLE32(head + 1, n);
     bool ok = fwrite(head, 1, 1, f) == 1 && fwrite(head + 1, 1, 4, f) == 4;
     if (ok && n > 0) ok = fwrite(frame, 1, n, f) == n;
     fclose(f);
@@ -134,7 +124,7 @@ short SCRIPT_Read(short port, uint8_t *buffer, uint16_t *length)
         if (fread(head, 1, 1, f) != 1 || fread(head + 1, 1, 4, f) != 4) {
             return EndOfScript(port, f, "SCRIPT READ : Read End Of File (read)");
         }
-        uint32_t size = GetLittleEndian(head + 1);
+        uint32_t size = Bytes_GetLE32(head + 1);
         if (head[0] == RECORD_FRAME && size <= LINK_BUFFER_SIZE) {
             if (size > 0 && fread(buffer, 1, size, f) != size) {
                 return EndOfScript(port, f, "SCRIPT READ : Read End Of File (read)");
@@ -148,7 +138,7 @@ short SCRIPT_Read(short port, uint8_t *buffer, uint16_t *length)
         if (head[0] == RECORD_PAUSE && size == 4) {
             uint8_t value[4];
             if (fread(value, 1, 4, f) != 4) return EndOfScript(port, f, "SCRIPT READ : Read End Of File (read)");
-            SCRIPT_Pause(GetLittleEndian(value));
+            SCRIPT_Pause(Bytes_GetLE32(value));
             continue;
         }
         // Another type, a pause of another size, or a frame longer than the receive

@@ -55,6 +55,9 @@ void Net_CloseListening(int32_t s);
 // The local port a socket is bound to, or 0.
 uint16_t Net_LocalPort(int32_t s);
 
+// The IPv4 address of a connected socket's peer: false when it has none.
+bool Net_PeerAddress(int32_t s, uint8_t addr[4]);
+
 // Waits up to timeoutMs for the socket to become readable (a waiting connection and a
 // peer's close count) or writable: 1 ready, 0 not, -1 the wait itself failed.
 int Net_Wait(int32_t s, NetWait what, uint32_t timeoutMs);

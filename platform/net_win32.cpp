@@ -166,6 +166,16 @@ uint16_t Net_LocalPort(int32_t s)
     return ntohs(sa.sin_port);
 }
 
+bool Net_PeerAddress(int32_t s, uint8_t addr[4])
+{
+    sockaddr_in sa{};
+    int len = sizeof sa;
+    if (s < 0 || getpeername(Native(s), reinterpret_cast<sockaddr *>(&sa), &len) != 0) return false;
+    if (sa.sin_family != AF_INET) return false;
+    memcpy(addr, &sa.sin_addr, 4);
+    return true;
+}
+
 int Net_Wait(int32_t s, NetWait what, uint32_t timeoutMs)
 {
     fd_set set;

@@ -1,21 +1,10 @@
 // The host's message interface: byte runs, words and long words written in turn, the
 // end of message and the hold, and the reads that give the turn back.
 #include "session/session.h"
+#include "support/bytes.h"
 #include "zip/zip.h"
 
 namespace {
-
-void PutBigEndian(uint8_t *out, uint32_t value, int size)
-{
-    for (int i = size - 1; i >= 0; --i, value >>= 8) out[i] = static_cast<uint8_t>(value);
-}
-
-uint32_t GetBigEndian(const uint8_t *in, int size)
-{
-    uint32_t value = 0;
-    for (int i = 0; i < size; ++i) value = value << 8 | in[i];
-    return value;
-}
 
 // Stands in for a null run of no bytes: to the compressor a null piece ends the message.
 const uint8_t NO_BYTES[1] = {0};
@@ -124,7 +113,7 @@ short Session_TxWord(VK_ID word, uint16_t value)
 {
     if (Session_Record(Session_IdFromWord(word)) == nullptr) return VK_FAIL;
     uint8_t bytes[2];
-    PutBigEndian(bytes, value, 2);
+    Bytes_PutBE16(bytes, value);
     return Session_TxStruct(word, bytes, 2);
 }
 
@@ -132,7 +121,7 @@ short Session_TxLong(VK_ID word, uint32_t value)
 {
     if (Session_Record(Session_IdFromWord(word)) == nullptr) return VK_FAIL;
     uint8_t bytes[4];
-    PutBigEndian(bytes, value, 4);
+    Bytes_PutBE32(bytes, value);
     return Session_TxStruct(word, bytes, 4);
 }
 
@@ -187,7 +176,7 @@ short Session_RxWord(VK_ID word, uint16_t *value)
 {
     if (Session_Record(Session_IdFromWord(word)) == nullptr || value == nullptr) return VK_FAIL;
     short rc = Session_RxStruct(word, value, 2);
-    if (rc != VK_NODATA) *value = static_cast<uint16_t>(GetBigEndian(reinterpret_cast<uint8_t *>(value), 2));
+    if (rc != VK_NODATA) *value = Bytes_GetBE16(reinterpret_cast<uint8_t *>(value));
     return rc;
 }
 
@@ -195,7 +184,7 @@ short Session_RxLong(VK_ID word, uint32_t *value)
 {
     if (Session_Record(Session_IdFromWord(word)) == nullptr || value == nullptr) return VK_FAIL;
     short rc = Session_RxStruct(word, value, 4);
-    if (rc != VK_NODATA) *value = GetBigEndian(reinterpret_cast<uint8_t *>(value), 4);
+    if (rc != VK_NODATA) *value = Bytes_GetBE32(reinterpret_cast<uint8_t *>(value));
     return rc;
 }
 

@@ -11,18 +11,9 @@
 
 namespace {
 
-constexpr size_t OPEN_BLOCK_SIZE = 39;
 constexpr size_t ABORT_TEXT_MAX = 64;
 constexpr size_t HEADER_AREA = 64;
 constexpr int ABORT_DISCONNECT_SECONDS = 10;
-
-void PutU16(uint8_t *p, uint16_t v)
-{
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-}
-
-uint16_t GetU16(const uint8_t *p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
 
 void ClearSendFlags(SessionRecord *rec)
 {
@@ -37,57 +28,38 @@ void ClearReceiveFlags(SessionRecord *rec)
 // Builds the header into out; may put the abort text into txBuffer.  Returns its length.
 size_t BuildHeader(SessionRecord *rec, uint16_t final, uint8_t *out)
 {
-    size_t length = 1;
-    uint8_t flags = 0;
-    size_t lengthField = 0;
+    FrameHeader h{};
     if (rec->txOpen) {
-        flags |= SF_OPEN;
-        uint8_t *b = out + length;
-        b[0] = rec->protocolVersion;
-        b[1] = rec->zipVersion;
-        PutU16(b + 2, rec->service);
-        memcpy(b + 4, rec->localName, 16);
-        memcpy(b + 20, rec->remoteName, 16);
-        b[36] = rec->serviceOption;
-        PutU16(b + 37, SESSION_FRAME_PAYLOAD);
-        length += OPEN_BLOCK_SIZE;
-    }
-    if (rec->txEnd && final) {
-        flags |= SF_END;
-        lengthField = length;
-        PutU16(out + length, rec->txLength);
-        length += 2;
+        h.flags |= SF_OPEN;
+        h.protocolVersion = rec->protocolVersion;
+        h.zipVersion = rec->zipVersion;
+        h.service = rec->service;
+        memcpy(h.localName, rec->localName, FH_NAME_SIZE);
+        memcpy(h.remoteName, rec->remoteName, FH_NAME_SIZE);
+        h.serviceOption = rec->serviceOption;
+        h.frameSize = SESSION_FRAME_PAYLOAD;
     }
     if (rec->txHold) {
-        flags |= SF_HOLD;
-        out[length++] = rec->holdValue;
+        h.flags |= SF_HOLD;
+        h.hold = rec->holdValue;
     }
-    if (rec->txPacked) flags |= SF_PACKED;
+    if (rec->txPacked) h.flags |= SF_PACKED;
     if (rec->txClose && final) {
-        flags |= SF_CLOSE;
-        out[length++] = rec->closeCode;
+        h.flags |= SF_CLOSE;
+        h.closeCode = rec->closeCode;
         if (rec->closeCode != CLOSE_ORDERLY) {
             const char *text = rec->abortText != nullptr ? rec->abortText : "";
             size_t n = strnlen(text, ABORT_TEXT_MAX) + 1;
             if (n > ABORT_TEXT_MAX) n = ABORT_TEXT_MAX;
             memcpy(rec->txBuffer, text, n);  // the NUL too, when the text is shorter than 64
             rec->txLength = static_cast<uint16_t>(n);
-            if (lengthField != 0) PutU16(out + lengthField, rec->txLength);
         }
     }
-    out[0] = flags;
-    return length;
-}
-
-// Header length announced by a flags byte.
-uint16_t HeaderLength(uint8_t flags)
-{
-    uint16_t n = 1;
-    if (flags & SF_OPEN) n = static_cast<uint16_t>(n + OPEN_BLOCK_SIZE);
-    if (flags & SF_END) n = static_cast<uint16_t>(n + 2);
-    if (flags & SF_HOLD) ++n;
-    if (flags & SF_CLOSE) ++n;
-    return n;
+    if (rec->txEnd && final) {
+        h.flags |= SF_END;
+        h.payloadLength = rec->txLength;
+    }
+    return FrameHeader_Build(&h, out);
 }
 
 // Reads into area until *have reaches want; 1, or -2 (with the progress kept).
@@ -113,45 +85,40 @@ short Later(int16_t id)
 // older protocol.
 short DecodeHeader(int16_t id, SessionRecord *rec)
 {
-    const uint8_t *h = rec->rxHeaderBytes;
-    uint8_t flags = h[0];
-    size_t at = 1;
-    if (flags & SF_OPEN) {
+    FrameHeader h;
+    FrameHeader_Decode(rec->rxHeaderBytes, &h);
+    if (h.flags & SF_OPEN) {
         rec->rxOpen = 1;
-        rec->peerProtocolVersion = h[at];
+        rec->peerProtocolVersion = h.protocolVersion;
         if (rec->peerProtocolVersion < SESSION_PROTOCOL_VERSION) {
             Session_DebugMsg(id, "Unsupported version");
             return VK_FAIL;
         }
-        uint16_t frameSize = GetU16(h + at + 37);
-        if (frameSize == 0 || frameSize > SESSION_FRAME_PAYLOAD) {
+        if (h.frameSize == 0 || h.frameSize > SESSION_FRAME_PAYLOAD) {
             Session_DebugMsg(id, "Unsupported frame size");
             return VK_FAIL;
         }
-        rec->peerZipVersion = h[at + 1];
-        rec->peerService = GetU16(h + at + 2);
-        memcpy(rec->peerLocalName, h + at + 4, 16);
-        memcpy(rec->peerRemoteName, h + at + 20, 16);
-        rec->peerServiceOption = h[at + 36];
-        rec->peerFrameSize = frameSize;
-        at += OPEN_BLOCK_SIZE;
+        rec->peerZipVersion = h.zipVersion;
+        rec->peerService = h.service;
+        memcpy(rec->peerLocalName, h.localName, FH_NAME_SIZE);
+        memcpy(rec->peerRemoteName, h.remoteName, FH_NAME_SIZE);
+        rec->peerServiceOption = h.serviceOption;
+        rec->peerFrameSize = h.frameSize;
     }
     rec->rxExpected = rec->peerFrameSize;
-    if (flags & SF_END) {
+    if (h.flags & SF_END) {
         rec->rxEnd = 1;
-        rec->rxExpected = GetU16(h + at);
-        at += 2;
+        rec->rxExpected = h.payloadLength;
     }
-    if (flags & SF_HOLD) {
+    if (h.flags & SF_HOLD) {
         rec->rxHold = 1;
-        rec->peerHoldByte = h[at];
-        rec->peerHold = h[at];
-        ++at;
+        rec->peerHoldByte = h.hold;
+        rec->peerHold = h.hold;
     }
-    if (flags & SF_PACKED) rec->rxPacked = 1;
-    if (flags & SF_CLOSE) {
+    if (h.flags & SF_PACKED) rec->rxPacked = 1;
+    if (h.flags & SF_CLOSE) {
         rec->rxClose = 1;
-        rec->peerCloseCode = h[at];
+        rec->peerCloseCode = h.closeCode;
         if (rec->peerCloseCode != CLOSE_ORDERLY) {
             if (rec->rxExpected > ABORT_TEXT_MAX) rec->rxExpected = ABORT_TEXT_MAX;
             Session_DebugMsg(id, "Rx Session Aborting...");
@@ -226,7 +193,7 @@ short Session_ReceiveFrame(int16_t id, uint16_t *payloadLength, uint16_t *final,
     rec->rxResuming = 1;
     if (!rec->rxHeaderDone) {
         if (ReceiveUpTo(id, rec->rxHeaderBytes, &rec->rxHeaderHave, 1) != VK_DONE) return Later(id);
-        uint16_t length = HeaderLength(rec->rxHeaderBytes[0]);
+        uint16_t length = static_cast<uint16_t>(FrameHeader_Length(rec->rxHeaderBytes[0]));
         if (ReceiveUpTo(id, rec->rxHeaderBytes, &rec->rxHeaderHave, length) != VK_DONE) return Later(id);
         rec->rxHeaderDone = 1;
         if (DecodeHeader(id, rec) != VK_DONE) {

@@ -7,24 +7,18 @@
 
 #include <cstdint>
 
+#include "session/frame_header.h"
 #include "transport/tcp_stream.h"
 #include "varnek.h"
 
 constexpr int SESSION_MAX = 500;
 constexpr uint16_t SESSION_BUFFER_SIZE = 320;     // header area (<= 64) + payload (<= 256)
 constexpr uint16_t SESSION_FRAME_PAYLOAD = 256;   // payload bytes of a full frame
-constexpr uint16_t SESSION_HEADER_MAX = 44;       // flags, open block, length, hold, close
+constexpr uint16_t SESSION_HEADER_MAX = FH_MAX;   // flags, open block, length, hold, close
 constexpr uint8_t SESSION_PROTOCOL_VERSION = 4;
 constexpr int SESSION_SLOT_HOLD_SECONDS = 30;     // automatic choice skips a stamped slot
 constexpr int SESSION_RELEASE_PAUSE_SECONDS = 2;
 constexpr int32_t SESSION_NO_HANDLE = -1;         // no transport handle (no socket)
-
-// Session frame flags (the first byte of every frame).
-constexpr uint8_t SF_OPEN = 0x80;
-constexpr uint8_t SF_END = 0x40;
-constexpr uint8_t SF_HOLD = 0x20;
-constexpr uint8_t SF_CLOSE = 0x10;
-constexpr uint8_t SF_PACKED = 0x08;
 
 // Close codes carried with SF_CLOSE.
 constexpr uint8_t CLOSE_ORDERLY = 0;

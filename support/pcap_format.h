@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "bytes.h"
+
 constexpr uint32_t PCAP_ETHERNET = 1;
 constexpr uint32_t PCAP_USER0 = 147;
 constexpr uint32_t PCAP_USER1 = 148;
@@ -20,23 +22,18 @@ constexpr uint32_t PCAP_SNAPLEN = 65535;
 constexpr size_t PCAP_FILE_HEADER = 24;
 constexpr size_t PCAP_RECORD_HEADER = 16;
 
-inline void Pcap_Put32(uint8_t *p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i, v >>= 8) p[i] = static_cast<uint8_t>(v);
-}
-
 // The file header: magic, version 2.4, no time zone, snapshot length, link type.
 inline void Pcap_FileHeader(uint8_t out[PCAP_FILE_HEADER], uint32_t linkType)
 {
-    Pcap_Put32(out, 0xA1B2C3D4u);
+    Bytes_PutLE32(out, 0xA1B2C3D4u);
     out[4] = 2;
     out[5] = 0;
     out[6] = 4;
     out[7] = 0;
-    Pcap_Put32(out + 8, 0);
-    Pcap_Put32(out + 12, 0);
-    Pcap_Put32(out + 16, PCAP_SNAPLEN);
-    Pcap_Put32(out + 20, linkType);
+    Bytes_PutLE32(out + 8, 0);
+    Bytes_PutLE32(out + 12, 0);
+    Bytes_PutLE32(out + 16, PCAP_SNAPLEN);
+    Bytes_PutLE32(out + 20, linkType);
 }
 
 // A record header for length bytes at the given time (microseconds since 1970); the
@@ -44,9 +41,9 @@ inline void Pcap_FileHeader(uint8_t out[PCAP_FILE_HEADER], uint32_t linkType)
 inline uint32_t Pcap_RecordHeader(uint8_t out[PCAP_RECORD_HEADER], uint64_t microseconds, size_t length)
 {
     uint32_t kept = length > PCAP_SNAPLEN ? PCAP_SNAPLEN : static_cast<uint32_t>(length);
-    Pcap_Put32(out, static_cast<uint32_t>(microseconds / 1000000));
-    Pcap_Put32(out + 4, static_cast<uint32_t>(microseconds % 1000000));
-    Pcap_Put32(out + 8, kept);
-    Pcap_Put32(out + 12, length > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(length));
+    Bytes_PutLE32(out, static_cast<uint32_t>(microseconds / 1000000));
+    Bytes_PutLE32(out + 4, static_cast<uint32_t>(microseconds % 1000000));
+    Bytes_PutLE32(out + 8, kept);
+    Bytes_PutLE32(out + 12, length > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(length));
     return kept;
 }

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "drummel/capture.h"
+#include "shared/environment.h"
+#include "support/bytes.h"
 
 namespace {
 
@@ -16,25 +18,13 @@ using Bytes = std::vector<uint8_t>;
 
 const char *const FILE_NAME = "drummel_capture_test.pcap";
 
-void SetEnvironment(const char *name, const char *value)
-{
-#ifdef _WIN32
-    _putenv_s(name, value);
-#else
-    setenv(name, value, 1);
-#endif
-}
-
 Bytes ReadAll(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-uint32_t Get32(const Bytes &b, size_t at)
-{
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
+uint32_t Get32(const Bytes &b, size_t at) { return Bytes_GetLE32(&b[at]); }
 
 // The records' bytes (direction byte and frame), in file order.
 std::vector<Bytes> Records(const Bytes &file)

@@ -134,7 +134,7 @@ TEST_F(ComponentOnPty, ALineThatGoesAwayEndsTheWaitAtOnceAndTheNextOpenWorks)
     Pty fresh;
     SetEnvironment("DRUMMEL_PORT" + std::to_string(PORT), fresh.path);
     ASSERT_EQ(RS232_Open(PORT, 96, 8, 'N', 1, 0, 1000, 0), 1);
-    fresh.Write({0x41});
+    EXPECT_TRUE(fresh.Write({0x41}));
     EXPECT_EQ(RS232_ReceiveCharWait(PORT, &c), 1);
     EXPECT_EQ(c, 0x41);
 }

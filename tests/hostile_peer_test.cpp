@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/net.h"
+#include "session/frame_header.h"
 #include "session/session.h"
 #include "support/abort_script.h"
 #include "support/fake_platform.h"
@@ -37,13 +38,14 @@ Bytes Unique(size_t n)
 // An open frame as a caller sends it, announcing frameSize.
 Bytes OpenFrame(uint16_t frameSize)
 {
-    Bytes open(42, 0);
-    open[0] = 0xC0;
-    open[1] = 4;  // protocol version
-    open[2] = 2;  // compression version
-    memcpy(&open[5], "HOSTILE", 7);
-    open[38] = static_cast<uint8_t>(frameSize >> 8);
-    open[39] = static_cast<uint8_t>(frameSize);
+    FrameHeader h{};
+    h.flags = SF_OPEN | SF_END;
+    h.protocolVersion = 4;
+    h.zipVersion = 2;
+    memcpy(h.localName, "HOSTILE", 7);
+    h.frameSize = frameSize;
+    Bytes open(FH_MAX);
+    open.resize(FrameHeader_Build(&h, open.data()));
     return open;
 }
 

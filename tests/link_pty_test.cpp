@@ -38,7 +38,7 @@ TEST_F(LinkOverPty, EveryByteValuePassesUntouchedBothWays)
 {
     Bytes all(256);
     for (int i = 0; i < 256; ++i) all[i] = static_cast<uint8_t>(i);
-    pty.Write(all);
+    EXPECT_TRUE(pty.Write(all));
     Bytes got;
     uint8_t c;
     while (got.size() < 256 && RS232_ReceiveCharWait(port, &c) == 1) got.push_back(c);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "link/link.h"
+#include "support/bytes.h"
 #include "support/fake_platform.h"
 #include "support/link_peer.h"
 
@@ -43,8 +44,7 @@ Bytes Record(uint8_t type, const Bytes &payload)
     // Sized first and filled from the tail, so that GCC sees the copy in bounds.
     Bytes r(5 + payload.size(), 0);
     r[0] = type;
-    r[1] = static_cast<uint8_t>(payload.size());
-    r[2] = static_cast<uint8_t>(payload.size() >> 8);
+    Bytes_PutLE32(&r[1], static_cast<uint32_t>(payload.size()));
     std::copy(payload.begin(), payload.end(), r.end() - static_cast<std::ptrdiff_t>(payload.size()));
     return r;
 }

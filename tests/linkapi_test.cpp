@@ -8,6 +8,7 @@
 
 #include "session/session.h"
 #include "support/abort_script.h"
+#include "support/bytes.h"
 #include "support/fake_platform.h"
 #include "support/link_peer.h"
 #include "support/session_wiring.h"
@@ -26,10 +27,8 @@ public:
     void SendBlock(const Bytes &payload, uint16_t blockNo = 1, uint16_t code = 8740)
     {
         Bytes block(4 + payload.size());
-        block[0] = static_cast<uint8_t>(code >> 8);
-        block[1] = static_cast<uint8_t>(code);
-        block[2] = static_cast<uint8_t>(blockNo >> 8);
-        block[3] = static_cast<uint8_t>(blockNo);
+        Bytes_PutBE16(&block[0], code);
+        Bytes_PutBE16(&block[2], blockNo);
         std::copy(payload.begin(), payload.end(), block.begin() + 4);
         peer_.Send(LinkPeer::Frame(static_cast<uint8_t>(0xC0 | expect_ << 3 | send_), block));
         send_ = (send_ + 1) % 8;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/net.h"
+#include "session/frame_header.h"
 #include "support/abort_script.h"
 #include "support/fake_platform.h"
 #include "support/recorders.h"
@@ -190,3 +191,60 @@ TEST_F(SessionFrames, OrderlyCloseSendsTheLastFrameWithCloseCodeZero)
 }
 
 }  // namespace
+
+// The header module that the session layer, the station and the tests share.
+TEST(FrameHeader, BuildsEveryPartInOrderAndReadsItBack)
+{
+    FrameHeader h{};
+    h.flags = SF_OPEN | SF_END | SF_HOLD | SF_CLOSE | SF_PACKED;
+    h.protocolVersion = 4;
+    h.zipVersion = 2;
+    h.service = 0x1389;
+    memcpy(h.localName, "STATION-7", 9);
+    memcpy(h.remoteName, "CENTRE", 6);
+    h.serviceOption = 9;
+    h.frameSize = 256;
+    h.payloadLength = 0x0102;
+    h.hold = 7;
+    h.closeCode = 2;
+    uint8_t out[FH_MAX];
+    ASSERT_EQ(FrameHeader_Build(&h, out), 44u);
+    Bytes expected = Concat({{0xF8, 4, 2, 0x13, 0x89}, Text("STATION-7"), Bytes(7, 0), Text("CENTRE"), Bytes(10, 0),
+                             {9, 0x01, 0x00, 0x01, 0x02, 7, 2}});
+    EXPECT_EQ(Bytes(out, out + 44), expected);
+
+    FrameHeader back;
+    EXPECT_EQ(FrameHeader_Decode(out, &back), 44u);
+    EXPECT_EQ(back.service, 0x1389);
+    EXPECT_STREQ(back.localName, "STATION-7");
+    EXPECT_EQ(back.payloadLength, 0x0102);
+    EXPECT_EQ(back.closeCode, 2);
+    uint8_t again[FH_MAX];
+    FrameHeader_Build(&back, again);
+    EXPECT_EQ(Bytes(again, again + 44), expected);
+    EXPECT_EQ(FrameHeader_Length(SF_END | SF_CLOSE), 4u);
+    EXPECT_EQ(FrameHeader_Length(SF_PACKED), 1u);
+}
+
+TEST(FrameHeader, TellsAFramesLengthAsItsBytesCome)
+{
+    const uint8_t last[] = {SF_END | SF_HOLD, 0x00, 0x05, 3};
+    EXPECT_EQ(FrameHeader_FrameLength(last, 0, 256), 1u);
+    EXPECT_EQ(FrameHeader_FrameLength(last, 1, 256), 4u) << "the header first";
+    EXPECT_EQ(FrameHeader_FrameLength(last, 4, 256), 9u) << "then the length field's payload";
+    const uint8_t full[] = {SF_PACKED};
+    EXPECT_EQ(FrameHeader_FrameLength(full, 1, 256), 257u) << "no SF_END: the announced frame size";
+}
+
+TEST(FrameHeader, NamesTheFlagsSet)
+{
+    char text[32];
+    EXPECT_EQ(FrameHeader_FlagText(SF_OPEN | SF_END, text, sizeof text), 8u);
+    EXPECT_STREQ(text, "OPEN|END");
+    FrameHeader_FlagText(SF_CLOSE | SF_PACKED | SF_END, text, sizeof text);
+    EXPECT_STREQ(text, "END|CLOSE|PACKED");
+    FrameHeader_FlagText(0, text, sizeof text);
+    EXPECT_STREQ(text, "-");
+    FrameHeader_FlagText(SF_OPEN | SF_END, text, 4);
+    EXPECT_STREQ(text, "OPE") << "cut to the room given";
+}

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "support/bytes.h"
 #include "transport/linkapi.h"
 #include "transport/tcpapi.h"
 #include "varnek.h"
@@ -14,19 +15,14 @@ constexpr uint16_t LOGIN_SIZE = 71;
 constexpr int LOGIN_SECONDS = 10;
 constexpr uint8_t GREETING_REFUSES_BELOW = 2;
 
-void PutBigEndian(uint8_t *p, uint32_t v, int size)
-{
-    for (int i = size - 1; i >= 0; --i, v >>= 8) p[i] = static_cast<uint8_t>(v);
-}
-
 // The fixed log-in record naming centrePort.
 void BuildLogIn(uint8_t (&record)[LOGIN_SIZE], uint16_t centrePort)
 {
     memset(record, 0, sizeof record);
-    PutBigEndian(record + 0, 1, 4);
-    PutBigEndian(record + 4, 2, 4);
-    PutBigEndian(record + 8, 3, 2);
-    PutBigEndian(record + 10, centrePort, 2);
+    Bytes_PutBE32(record + 0, 1);
+    Bytes_PutBE32(record + 4, 2);
+    Bytes_PutBE16(record + 8, 3);
+    Bytes_PutBE16(record + 10, centrePort);
     memcpy(record + 19, "61294", 5);
     memcpy(record + 24, "9081726354453627", 16);
     memcpy(record + 42, "61294", 5);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "shared/wire.h"
 #include "varnek.h"
 
 #ifndef VARNEK_DRUMMEL_PATH
@@ -26,15 +27,6 @@ std::string TraceFile()
     return traceFile;
 }
 }  // namespace
-
-void SetEnvironment(const std::string &name, const std::string &value)
-{
-#ifdef _WIN32
-    _putenv_s(name.c_str(), value.c_str());
-#else
-    setenv(name.c_str(), value.c_str(), 1);
-#endif
-}
 
 void UseBuiltComponent()
 {
@@ -78,16 +70,11 @@ Bytes LinkPeer::Frame(uint8_t header, const Bytes &data)
 std::vector<Bytes> LinkPeer::Frames(uint32_t timeoutMs, size_t most)
 {
     std::vector<Bytes> frames;
-    Bytes current;
+    LinkFrameCutter cutter;
     while (frames.size() < most) {
         Bytes b = tcp_.Receive(1, timeoutMs);
         if (b.empty()) break;
-        if (current.empty() && b[0] != 0x12) continue;
-        current.push_back(b[0]);
-        if (b[0] == 0x0D) {
-            frames.push_back(current);
-            current.clear();
-        }
+        if (cutter.Push(b[0])) frames.push_back(cutter.Frame());
     }
     return frames;
 }

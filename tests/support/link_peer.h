@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "shared/environment.h"
 #include "support/tcp_peer.h"
 
 // Loads the component built with the tests and sends its traces to a file of the test.
 void UseBuiltComponent();
-void SetEnvironment(const std::string &name, const std::string &value);
 
 // The trace lines written through the component since the last call, text only.
 std::vector<std::string> TakeTraces();

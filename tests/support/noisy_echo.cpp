@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "shared/environment.h"
 #include "support/session_wiring.h"
 #include "varnek.h"
 
@@ -17,15 +18,6 @@ namespace {
 constexpr short CALLER = 1;
 constexpr short ANSWERER = 2;
 constexpr size_t PIECE = 50000;
-
-void Env(const std::string &name, const std::string &value)
-{
-#ifdef _WIN32
-    _putenv_s(name.c_str(), value.c_str());
-#else
-    setenv(name.c_str(), value.c_str(), 1);
-#endif
-}
 
 void Text(char (&field)[16], const char *text)
 {
@@ -85,10 +77,10 @@ int CountRetries(const std::string &traceFile)
 NoisyEchoResult NoisyEcho_Run(const NoisyEcho &echo, const std::string &componentPath, const std::string &traceFile)
 {
     NoisyEchoResult result;
-    Env("VARNEK_DRUMMEL", componentPath);
-    Env("DRUMMEL_DEBUG", traceFile);
-    Env("DRUMMEL_PORT1", echo.line);
-    Env("DRUMMEL_PORT2", echo.line);
+    SetEnvironment("VARNEK_DRUMMEL", componentPath);
+    SetEnvironment("DRUMMEL_DEBUG", traceFile);
+    SetEnvironment("DRUMMEL_PORT1", echo.line);
+    SetEnvironment("DRUMMEL_PORT2", echo.line);
     remove(traceFile.c_str());
     Session_Reset();
     if (LINK_Open(CALLER, echo.baudHundreds, 8, 'N', 1, 0, echo.waitMs, 0) != 1) return result;

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/net.h"
+#include "varnek_debug.h"
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -108,47 +108,32 @@ std::string Address_Dotted(const uint8_t addr[4])
 
 Reach Address_Probe(const Endpoint &to, uint32_t waitMs)
 {
-    int32_t s = Net_Socket(NetType::Stream);
-    if (s == NET_NO_SOCKET) return Reach::Other;
-    int error = Net_Connect(s, to.addr, to.port) == 0 ? 0 : Net_LastError();
-    if (error == NET_EINPROGRESS || error == NET_EWOULDBLOCK || error == NET_EALREADY) {
-        error = Net_ConnectResult(s, waitMs);
+    int32_t s = VKD_NetSocket();
+    if (s == VKD_NO_SOCKET) return Reach::Other;
+    int error = VKD_NetConnect(s, to.addr, to.port) == 0 ? 0 : VKD_NetLastError();
+    if (error == VKD_NET_EINPROGRESS || error == VKD_NET_EWOULDBLOCK || error == VKD_NET_EALREADY) {
+        error = VKD_NetConnectResult(s, waitMs);
     }
-    Net_Close(s);
+    VKD_NetClose(s);
     if (error == 0) return Reach::Connected;
     if (error == ERR_REFUSED) return Reach::Refused;
-    if (error == NET_EINPROGRESS || error == ERR_TIMEDOUT) return Reach::NoAnswer;
+    if (error == VKD_NET_EINPROGRESS || error == ERR_TIMEDOUT) return Reach::NoAnswer;
     if (error == ERR_NETUNREACH || error == ERR_HOSTUNREACH) return Reach::Unreachable;
     return Reach::Other;
 }
 
 std::string Address_CheckBind(const Endpoint &at)
 {
-    int32_t s = Net_Socket(NetType::Stream);
-    if (s == NET_NO_SOCKET) return "no socket could be made";
-    int error = Net_Bind(s, at.addr, at.port) == 0 ? 0 : Net_LastError();
-    Net_Close(s);
+    int32_t s = VKD_NetSocket();
+    if (s == VKD_NO_SOCKET) return "no socket could be made";
+    int error = VKD_NetBind(s, at.addr, at.port) == 0 ? 0 : VKD_NetLastError();
+    VKD_NetClose(s);
     std::string where = Address_Dotted(at.addr) + " port " + std::to_string(at.port);
     if (error == 0) return "";
     if (error == ERR_INUSE) return "port " + std::to_string(at.port) + " is in use (another program listens on " + where + ")";
     if (error == ERR_ACCESS) return "permission denied to listen on " + where + " (ports below 1024 need privilege)";
     if (error == ERR_NOTAVAIL) return Address_Dotted(at.addr) + " is not an address of this host";
     return "cannot listen on " + where;
-}
-
-bool Address_PeerOf(int32_t s, uint8_t addr[4])
-{
-    sockaddr_in sa{};
-#ifdef _WIN32
-    int len = sizeof sa;
-    if (getpeername(static_cast<SOCKET>(s), reinterpret_cast<sockaddr *>(&sa), &len) != 0) return false;
-#else
-    socklen_t len = sizeof sa;
-    if (getpeername(s, reinterpret_cast<sockaddr *>(&sa), &len) != 0) return false;
-#endif
-    if (sa.sin_family != AF_INET) return false;
-    memcpy(addr, &sa.sin_addr, 4);
-    return true;
 }
 
 bool Address_ParseNetwork(const std::string &text, Network &out)
@@ -166,6 +151,6 @@ bool Address_ParseNetwork(const std::string &text, Network &out)
 
 bool Address_InNetwork(const uint8_t addr[4], const Network &net)
 {
-    uint32_t value = static_cast<uint32_t>(addr[0]) << 24 | addr[1] << 16 | addr[2] << 8 | addr[3];
+    uint32_t value = VKD_GetBE32(addr);
     return (value & net.mask) == net.base;
 }

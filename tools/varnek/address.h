@@ -30,9 +30,6 @@ Reach Address_Probe(const Endpoint &to, uint32_t waitMs);
 // not an address of this host).
 std::string Address_CheckBind(const Endpoint &at);
 
-// The source address of the TCP caller on socket s; false when it cannot be read.
-bool Address_PeerOf(int32_t s, uint8_t addr[4]);
-
 // A network in CIDR form ("10.1.0.0/16"; a bare address is /32).
 struct Network {
     uint32_t base = 0;

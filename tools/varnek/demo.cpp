@@ -12,15 +12,14 @@
 #include <string>
 #include <thread>
 
-#include "link/frame.h"
-#include "platform/net.h"
 #include "serial.h"
+#include "shared/environment.h"
+#include "shared/wire.h"
 #include "station.h"
+#include "varnek_debug.h"
 
 #ifndef _WIN32
-#include <poll.h>
-#include <pty.h>
-#include <unistd.h>
+#include "shared/cable.h"
 #endif
 
 namespace {
@@ -53,57 +52,34 @@ public:
     void Feed(const uint8_t *data, size_t n)
     {
         for (size_t i = 0; i < n; ++i) {
-            frame_.push_back(data[i]);
-            if (frame_.size() == Needed()) Print();
+            if (cutter_.Push(data[i])) Print(cutter_.Frame());
         }
     }
 
 private:
-    size_t HeaderLength() const
+    void Print(const Bytes &frame)
     {
-        uint8_t f = frame_[0];
-        return 1 + ((f & 0x80) ? 39 : 0) + ((f & 0x40) ? 2 : 0) + ((f & 0x20) ? 1 : 0) + ((f & 0x10) ? 1 : 0);
-    }
-
-    size_t Needed() const
-    {
-        if (frame_.empty()) return 1;
-        size_t header = HeaderLength();
-        if (frame_.size() < header) return header;
-        if (!(frame_[0] & 0x40)) return header + 256;
-        size_t at = 1 + ((frame_[0] & 0x80) ? 39 : 0);
-        return header + (static_cast<size_t>(frame_[at]) << 8 | frame_[at + 1]);
-    }
-
-    void Print()
-    {
-        uint8_t f = frame_[0];
-        std::string flags;
-        const char *names[] = {"OPEN", "END", "HOLD", "CLOSE", "PACKED"};
-        for (int b = 0; b < 5; ++b) {
-            if (f & (0x80 >> b)) flags += std::string(flags.empty() ? "" : "|") + names[b];
-        }
-        size_t header = HeaderLength();
-        printf("    wire %s frame [%s] header %zu, payload %zu:", direction_, flags.empty() ? "-" : flags.c_str(), header,
-               frame_.size() - header);
-        for (size_t i = 0; i < frame_.size() && i < 24; ++i) printf(" %02X", frame_[i]);
-        printf("%s\n", frame_.size() > 24 ? " ..." : "");
-        if (capture_ != nullptr) PcapTcp_Segment(*capture_, side_, frame_.data(), frame_.size());
-        frame_.clear();
+        char flags[32];
+        VKD_FrameFlags(frame[0], flags, sizeof flags);
+        size_t header = VKD_FrameHeaderLength(frame[0]);
+        printf("    wire %s frame [%s] header %zu, payload %zu:", direction_, flags, header, frame.size() - header);
+        for (size_t i = 0; i < frame.size() && i < 24; ++i) printf(" %02X", frame[i]);
+        printf("%s\n", frame.size() > 24 ? " ..." : "");
+        if (capture_ != nullptr) PcapTcp_Segment(*capture_, side_, frame.data(), frame.size());
     }
 
     const char *direction_;
     PcapTcp *capture_;
     int side_;
-    Bytes frame_;
+    SessionFrameCutter cutter_;
 };
 
 // Accepts the caller on one port and connects it to the listener's port.
 void Relay(int32_t listenSocket, uint16_t target, std::atomic<bool> &stop, PcapTcp *capture)
 {
-    int32_t caller = Net_Accept(listenSocket);
-    int32_t listener = Net_Socket(NetType::Stream);
-    if (Net_Connect(listener, LOOPBACK, target) != 0) Net_ConnectResult(listener, 3000);
+    int32_t caller = VKD_NetAccept(listenSocket);
+    int32_t listener = VKD_NetSocket();
+    if (VKD_NetConnect(listener, LOOPBACK, target) != 0) VKD_NetConnectResult(listener, 3000);
     FrameWatcher up("caller -> listener", capture, 0), down("listener -> caller", capture, 1);
     uint8_t buffer[4096];
     while (!stop) {
@@ -111,24 +87,24 @@ void Relay(int32_t listenSocket, uint16_t target, std::atomic<bool> &stop, PcapT
         for (int side = 0; side < 2; ++side) {
             int32_t from = side == 0 ? caller : listener;
             int32_t to = side == 0 ? listener : caller;
-            if (Net_Wait(from, NetWait::Read, 5) != 1) continue;
-            int n = Net_Recv(from, buffer, sizeof buffer);
+            if (VKD_NetWait(from, 0, 5) != 1) continue;
+            int n = VKD_NetRecv(from, buffer, sizeof buffer);
             if (n <= 0) {
                 stop = true;
                 break;
             }
             (side == 0 ? up : down).Feed(buffer, static_cast<size_t>(n));
             for (int sent = 0; sent < n;) {
-                Net_Wait(to, NetWait::Write, 100);
-                int k = Net_Send(to, buffer + sent, static_cast<size_t>(n - sent));
+                VKD_NetWait(to, 1, 100);
+                int k = VKD_NetSend(to, buffer + sent, static_cast<size_t>(n - sent));
                 if (k > 0) sent += k;
             }
             moved = true;
         }
         if (moved) fflush(stdout);
     }
-    Net_Close(caller);
-    Net_Close(listener);
+    VKD_NetClose(caller);
+    VKD_NetClose(listener);
 }
 
 void Step(const char *text)
@@ -191,15 +167,6 @@ void ReadAnswer(short id)
            word, rc2, count);
 }
 
-void SetEnvironment(const char *name, const std::string &value)
-{
-#ifdef _WIN32
-    _putenv_s(name, value.c_str());
-#else
-    setenv(name, value.c_str(), 1);
-#endif
-}
-
 // Prints each link frame of a byte stream, with the application block it carries.
 class LinkWatcher {
 public:
@@ -207,76 +174,24 @@ public:
     void Feed(const uint8_t *data, size_t n)
     {
         for (size_t i = 0; i < n; ++i) {
-            if (frame_.empty() && data[i] != 0x12) continue;
-            frame_.push_back(data[i]);
-            if (data[i] == 0x0D && frame_.size() > 1) Print();
+            if (cutter_.Push(data[i])) Print(cutter_.Frame());
         }
     }
 
 private:
-    void Print()
+    void Print(Bytes frame)  // a copy: decoding works in place
     {
         uint8_t out[4160];
         uint16_t length = sizeof out, header = 0;
-        uint16_t status = LINK_Decode(out, frame_.data(), static_cast<uint16_t>(frame_.size()), &length, &header);
+        uint16_t status = LINK_Decode(out, frame.data(), static_cast<uint16_t>(frame.size()), &length, &header);
         char text[64], block[64] = "";
-        LINK_FrameText(static_cast<uint8_t>(header), length, text);
-        if (status == 0 && length >= 2) {
-            uint8_t hostOrder[4] = {out[1], out[0], length >= 4 ? out[3] : uint8_t(0), length >= 4 ? out[2] : uint8_t(0)};
-            LINK_FrameDebug(block, hostOrder, static_cast<short>(length));
-        }
-        printf("    line %s %zu bytes: %s%s%s\n", direction_, frame_.size(), text, block[0] ? " | " : "", block);
-        frame_.clear();
+        VKD_LinkFrameText(static_cast<uint8_t>(header), length, text);
+        if (status == 0 && length >= 2) VKD_BlockText(out, length, block);
+        printf("    line %s %zu bytes: %s%s%s\n", direction_, frame.size(), text, block[0] ? " | " : "", block);
     }
     const char *direction_;
-    Bytes frame_;
+    LinkFrameCutter cutter_;
 };
-
-#ifndef _WIN32
-// Two pseudo-terminals joined like a null-modem cable, the link frames printed as they
-// pass: each station opens a real /dev/pts device.
-class Cable {
-public:
-    Cable()
-    {
-        char a[64] = {}, b[64] = {};
-        openpty(&masterA_, &slaveA_, a, nullptr, nullptr);
-        openpty(&masterB_, &slaveB_, b, nullptr, nullptr);
-        pathA = a;
-        pathB = b;
-        thread_ = std::thread([this] { Run(); });
-    }
-    ~Cable()
-    {
-        stop_ = true;
-        thread_.join();
-        for (int fd : {masterA_, slaveA_, masterB_, slaveB_}) close(fd);
-    }
-    std::string pathA, pathB;
-
-private:
-    void Run()
-    {
-        LinkWatcher fromA("centre -> station"), fromB("station -> centre");
-        while (!stop_) {
-            pollfd p[2] = {{masterA_, POLLIN, 0}, {masterB_, POLLIN, 0}};
-            if (poll(p, 2, 10) <= 0) continue;
-            for (int i = 0; i < 2; ++i) {
-                if (!(p[i].revents & POLLIN)) continue;
-                uint8_t chunk[4096];
-                ssize_t n = read(p[i].fd, chunk, sizeof chunk);
-                if (n <= 0) continue;
-                (i == 0 ? fromA : fromB).Feed(chunk, static_cast<size_t>(n));
-                fflush(stdout);
-                if (write(i == 0 ? masterB_ : masterA_, chunk, static_cast<size_t>(n)) != n) return;
-            }
-        }
-    }
-    int masterA_ = -1, slaveA_ = -1, masterB_ = -1, slaveB_ = -1;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-#endif
 
 // Steps 2 to 4 of the script, the same on every line.
 void Conversation(short id, const StationOptions &opt)
@@ -315,11 +230,16 @@ int SerialAct(const StationOptions &opt, const char *program, const std::string 
     SetEnvironment("DRUMMEL_PORT1", "mem:demo");
     SetEnvironment("DRUMMEL_PORT2", "mem:demo");
 #else
-    Cable cable;
-    printf("(a pseudo-terminal pair joined like a null-modem cable: %s and %s)\n", cable.pathA.c_str(),
-           cable.pathB.c_str());
-    SetEnvironment("DRUMMEL_PORT1", cable.pathA);
-    SetEnvironment("DRUMMEL_PORT2", cable.pathB);
+    // Each station opens a real /dev/pts device; the link frames are printed as they pass.
+    LinkWatcher fromA("centre -> station"), fromB("station -> centre");
+    Cable cable([&](int from, const uint8_t *data, size_t n) {
+        (from == 0 ? fromA : fromB).Feed(data, n);
+        fflush(stdout);
+    });
+    printf("(a pseudo-terminal pair joined like a null-modem cable: %s and %s)\n", cable.a.path.c_str(),
+           cable.b.path.c_str());
+    SetEnvironment("DRUMMEL_PORT1", cable.a.path);
+    SetEnvironment("DRUMMEL_PORT2", cable.b.path);
 #endif
     if (!pcap.empty()) CaptureSerialPort(2, pcap);
     if (!OpenSerialPort(1, "", program) || !OpenSerialPort(2, "", program)) {
@@ -381,15 +301,15 @@ int Demo(const std::vector<std::string> &words, const char *program)
     opt.quiet = true;
 
     uint16_t listenerPort = 0, relayPort = 0;
-    int32_t relaySocket = Net_Socket(NetType::Stream);
-    Net_Bind(relaySocket, LOOPBACK, 0);
-    Net_Listen(relaySocket, 1);
-    relayPort = Net_LocalPort(relaySocket);
+    int32_t relaySocket = VKD_NetSocket();
+    VKD_NetBind(relaySocket, LOOPBACK, 0);
+    VKD_NetListen(relaySocket, 1);
+    relayPort = VKD_NetLocalPort(relaySocket);
     {
-        int32_t probe = Net_Socket(NetType::Stream);
-        Net_Bind(probe, LOOPBACK, 0);
-        listenerPort = Net_LocalPort(probe);
-        Net_Close(probe);
+        int32_t probe = VKD_NetSocket();
+        VKD_NetBind(probe, LOOPBACK, 0);
+        listenerPort = VKD_NetLocalPort(probe);
+        VKD_NetClose(probe);
     }
     printf("varnek demo: a listener on 127.0.0.1:%u, a caller, and a relay on port %u between them\n",
            static_cast<unsigned>(listenerPort), static_cast<unsigned>(relayPort));
@@ -429,7 +349,7 @@ int Demo(const std::vector<std::string> &words, const char *program)
     stop = true;
     relay.join();
     PcapTcp_Close(capture);
-    Net_Close(relaySocket);
+    VKD_NetClose(relaySocket);
     PCTCP_Close();
     if (rc != VK_DONE) return EXIT_SESSION;
     int serial = SerialAct(opt, program, serialPcap);

@@ -15,7 +15,7 @@
 
 #include "address.h"
 #include "station.h"
-#include "zip/zip.h"
+#include "varnek_debug.h"
 
 namespace {
 
@@ -172,7 +172,7 @@ int Load(const std::vector<std::string> &words, size_t at)
     }
     Session_Reset();
     PCTCP_Open();
-    if (cfg.noCompress) ZIP_SetOfferedVersion(0);
+    if (cfg.noCompress) VKD_SetOfferedVersion(0);
     InstallStatusDisplay("");
     SESSION_SetTimeout(static_cast<uint32_t>(cfg.timeoutMs));
 

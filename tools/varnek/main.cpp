@@ -20,10 +20,9 @@
 #include "serial.h"
 #include "serve.h"
 #include "service.h"
-#include "session/session.h"
 #include "serial_options.h"
 #include "station.h"
-#include "zip/zip.h"
+#include "varnek_debug.h"
 
 #ifndef VARNEK_VERSION
 #define VARNEK_VERSION "unknown"
@@ -147,7 +146,7 @@ void StartLibrary(bool noCompress)
 {
     Session_Reset();
     PCTCP_Open();
-    if (noCompress) ZIP_SetOfferedVersion(0);
+    if (noCompress) VKD_SetOfferedVersion(0);
 }
 
 unsigned Compression(short id)
@@ -198,8 +197,7 @@ enum class Served { Session, NoCaller, Stop };
 // The caller's source address (TCP), read from the session's socket.
 bool SourceAddress(short id, uint8_t addr[4])
 {
-    const SessionRecord *rec = Session_Record(id);
-    return rec != nullptr && rec->linkPort == 0 && Address_PeerOf(rec->handle, addr);
+    return VKD_SessionPeerAddress(id, addr) == 1;
 }
 
 // Aborts a caller that the allow file does not list; true when it was refused.
@@ -274,7 +272,7 @@ void Converse(ListenConfig &cfg, short id, int &exitCode)
 bool CreateInStampedSlot(short &id)
 {
     for (short slot = 0; slot < 500; ++slot) {
-        if (Session_Record(slot) != nullptr) continue;
+        if (VKD_SessionExists(slot)) continue;
         id = slot;
         if (Session_Create(&id) == VK_DONE) return true;
     }
@@ -288,7 +286,7 @@ bool CreateInStampedSlot(short &id)
 // open), or, serving one at a time, the library's choice or any free one.
 bool TakeSlot(short &id)
 {
-    if (id >= 0) return Session_Record(id) != nullptr || Session_Create(&id) == VK_DONE;
+    if (id >= 0) return VKD_SessionExists(id) || Session_Create(&id) == VK_DONE;
     return Session_Create(&id) == VK_DONE || CreateInStampedSlot(id);
 }
 

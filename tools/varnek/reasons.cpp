@@ -5,7 +5,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "transport/linkapi.h"
+#include "varnek_debug.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -154,8 +154,7 @@ std::string Reason_SerialCall(short port, bool p2p, long seconds, const std::str
     // The bridge's block counter tells whether the log-in record went out: the centre's
     // greeting came and was read when it did, or when the refusal came within the
     // log-in's 10 seconds.
-    const LinkApiPort *p = LINKAPI_Port(port);
-    if (p != nullptr && p->nextBlockNo >= 2) return "the centre did not answer the log-in record " + on;
+    if (VKD_BridgeNextBlock(port) >= 2) return "the centre did not answer the log-in record " + on;
     if (seconds <= 10) return "the centre refused the log-in " + on + " (its greeting said no)";
     return "no centre greeted " + on + " within 10 s (for a station without a centre use --p2p)";
 }

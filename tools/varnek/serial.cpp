@@ -2,6 +2,8 @@
 
 #include "events.h"
 #include "service.h"
+#include "shared/environment.h"
+#include "varnek_debug.h"
 
 #include <chrono>
 #include <cstdio>
@@ -18,15 +20,6 @@ namespace {
 const uint8_t LOGIN_DIGITS_A[] = "61294";
 const char *const LOGIN_DIGITS_B = "9081726354453627";
 
-void SetEnvironment(const std::string &name, const std::string &value)
-{
-#ifdef _WIN32
-    _putenv_s(name.c_str(), value.c_str());
-#else
-    setenv(name.c_str(), value.c_str(), 1);
-#endif
-}
-
 // The component lives beside the program unless VARNEK_DRUMMEL names one.
 void FindComponent(const char *program)
 {
@@ -40,16 +33,6 @@ void FindComponent(const char *program)
     std::string file = dir + "/libdrummel.so";
 #endif
     if (std::ifstream(file).good()) SetEnvironment("VARNEK_DRUMMEL", file);
-}
-
-std::string Flags(uint8_t f)
-{
-    static const char *names[] = {"OPEN", "END", "HOLD", "CLOSE", "PACKED"};
-    std::string out;
-    for (int b = 0; b < 5; ++b) {
-        if (f & (0x80 >> b)) out += std::string(out.empty() ? "" : "|") + names[b];
-    }
-    return out.empty() ? "-" : out;
 }
 
 }  // namespace
@@ -92,7 +75,7 @@ bool CentreLogIn(short port)
     const uint8_t *record = block + 4;
     bool fixed = record[3] == 1 && record[7] == 2 && record[9] == 3 && memcmp(record + 19, LOGIN_DIGITS_A, 5) == 0 &&
                  memcmp(record + 24, LOGIN_DIGITS_B, 16) == 0 && memcmp(record + 63, "86420975", 8) == 0;
-    unsigned requested = static_cast<unsigned>(record[10] << 8 | record[11]);
+    unsigned requested = VKD_GetBE16(record + 10);
     Event("login").Int("serial", port).Int("service", requested).Int("accepted", fixed ? 1 : 0)
         .Emit("centre: log-in record for port " + std::to_string(requested) + (fixed ? " accepted" : " with wrong constants"));
     if (!fixed) return false;
@@ -108,21 +91,21 @@ int DumpScript(const std::string &path)
     }
     std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     size_t at = 0;
-    for (int n = 1; at + 5 <= data.size(); ++n) {
-        uint8_t type = data[at];
-        uint32_t length = data[at + 1] | data[at + 2] << 8 | data[at + 3] << 16 | static_cast<uint32_t>(data[at + 4]) << 24;
-        at += 5;
+    uint8_t type = 0;
+    uint32_t length = 0;
+    for (int n = 1; VKD_ScriptRecord(data.data() + at, data.size() - at, &type, &length); ++n) {
+        at += VKD_SCRIPT_RECORD_HEADER;
         if (length > data.size() - at) {
             printf("%4d  type %u, length %u: cut short\n", n, type, length);
             break;
         }
         std::vector<uint8_t> raw(data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at + length));
         at += length;
-        if (type == 1) {
-            printf("%4d  pause %u tenths\n", n, length == 4 ? raw[0] | raw[1] << 8 : 0);
+        if (type == VKD_SCRIPT_PAUSE) {
+            printf("%4d  pause %u tenths\n", n, VKD_ScriptPause(raw.data(), raw.size()));
             continue;
         }
-        if (type != 2) {
+        if (type != VKD_SCRIPT_FRAME) {
             printf("%4d  type %u, %u bytes: skipped on replay\n", n, type, length);
             continue;
         }
@@ -136,9 +119,11 @@ int DumpScript(const std::string &path)
         printf("%4d  frame %u bytes <%d:%d:%d:%d>%s", n, length, header >> 7 & 1, header >> 6 & 1, header >> 3 & 7,
                header & 7, status == 0 ? "" : " BAD");
         if (status == 0 && (header & 0x40) == 0) printf(" ACK");
-        if (status == 0 && size >= 4) {
-            printf(" | block code %u, #%u, %u bytes", out[0] << 8 | out[1], out[2] << 8 | out[3], size - 4u);
-            if (size > 4) printf(" | session frame [%s]", Flags(out[4]).c_str());
+        uint16_t code = 0, blockNo = 0;
+        if (status == 0 && VKD_BlockFields(out, size, &code, &blockNo)) {
+            printf(" | block code %u, #%u, %u bytes", code, blockNo, size - 4u);
+            char flags[32];
+            if (size > 4 && VKD_FrameFlags(out[4], flags, sizeof flags) > 0) printf(" | session frame [%s]", flags);
         }
         printf("\n");
     }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "varnek_debug.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -18,20 +18,7 @@
 #include <unistd.h>
 #endif
 
-std::string Serial_OpenError()
-{
-    const char *file = getenv("VARNEK_DRUMMEL");
-#ifdef _WIN32
-    if (file == nullptr || *file == '\0') file = "DRUMMEL.DLL";
-#else
-    if (file == nullptr || *file == '\0') file = "libdrummel.so";
-#endif
-    void *component = Platform_LoadLibrary(file);  // already loaded: the same instance
-    if (component == nullptr) return "";
-    auto lastError = reinterpret_cast<const char *(*)()>(Platform_FindSymbol(component, "DRUMMEL_LastError"));
-    std::string text = lastError != nullptr ? lastError() : "";
-    return text;
-}
+std::string Serial_OpenError() { return VKD_SerialOpenError(); }
 
 #ifdef _WIN32
 

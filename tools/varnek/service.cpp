@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "platform/net.h"
+#include "varnek_debug.h"
 #include "varnek.h"
 
 #ifdef _WIN32
@@ -48,10 +48,10 @@ void WakeListener()
 {
     if (!wakeSet.load()) return;
     for (int n = waitingThreads.load(); n > 0; --n) {
-        int32_t s = Net_Socket(NetType::Stream);
-        if (s == NET_NO_SOCKET) return;
-        if (Net_Connect(s, wakeAddr, wakePort.load()) != 0) Net_ConnectResult(s, 1000);
-        Net_Close(s);
+        int32_t s = VKD_NetSocket();
+        if (s == VKD_NO_SOCKET) return;
+        if (VKD_NetConnect(s, wakeAddr, wakePort.load()) != 0) VKD_NetConnectResult(s, 1000);
+        VKD_NetClose(s);
     }
 }
 

@@ -1,0 +1,12 @@
+#include "shared/environment.h"
+
+#include <cstdlib>
+
+void SetEnvironment(const std::string &name, const std::string &value)
+{
+#ifdef _WIN32
+    _putenv_s(name.c_str(), value.c_str());
+#else
+    setenv(name.c_str(), value.c_str(), 1);
+#endif
+}
