@@ -94,7 +94,7 @@ inline void PickLeft(uint64_t less, uint64_t &node, uint64_t &word1, uint64_t &w
 // picks one, so no branch depends on the order of two strings, nor on whether they
 // share their first eight bytes, and no load waits for a decision.  Byte 17 is looked
 // at only when bytes 1-16 are equal.
-void LZ_InsertNode(ZipWork &w, int r)
+static inline __attribute__((always_inline)) void Insert(ZipWork &w, int r)
 {
     const uint8_t *key = &w.ring[r];
     int last = w.lastFull;
@@ -170,6 +170,24 @@ void LZ_InsertNode(ZipWork &w, int r)
         c2 = Word(reinterpret_cast<const uint8_t *>(&chosen2));
         pair = static_cast<uint32_t>(nextPair);
     }
+}
+
+void LZ_InsertNode(ZipWork &w, int r) { Insert(w, r); }
+
+void LZ_Advance(ZipWork &w, const uint8_t *in, int length, int &s, int &r)
+{
+    int at = s, lead = r;
+    for (int k = 0; k < length; ++k) {
+        if (w.parent[at] != LZ_NIL) LZ_DeleteNode(w, at);
+        uint8_t c = in[k];
+        w.ring[at] = c;
+        if (at < LZ_LONGEST - 1) w.ring[at + LZ_RING] = c;
+        at = (at + 1) & (LZ_RING - 1);
+        lead = (lead + 1) & (LZ_RING - 1);
+        Insert(w, lead);
+    }
+    s = at;
+    r = lead;
 }
 
 void LZ_DeleteNode(ZipWork &w, int p)

@@ -15,6 +15,8 @@
 //
 // The codec is written against the context's operations (template parameters):
 //   encoder context: int InputLeft(); uint8_t NextInput(); bool Ending();
+//                    const uint8_t *InputSpan(); void InputTaken(int n): the rest of
+//                    the piece at once, and how much of it the encoder took;
 //                    int PutCode(uint8_t);  int EndMessage();   (0 = done)
 //   decoder context: int GetCode(uint8_t &);  0, -4 end of message, -1 none, -3 failed
 //                    int PutData(uint8_t);  0 or -1;  bool Full();  bool Holding();
@@ -75,6 +77,9 @@ struct UnzipWork {
 // Tree operations of the encoder.
 void LZ_InsertNode(ZipWork &w, int r);
 void LZ_DeleteNode(ZipWork &w, int p);
+// Enters the next `length` bytes of the piece into the ring and the trees, from ring
+// position s on; the lookahead then starts at r + length.
+void LZ_Advance(ZipWork &w, const uint8_t *in, int length, int &s, int &r);
 
 // Prepares a cleared encoder state for a new message: trees, ring, primer.
 void ZIP_EncodeStart(ZipWork &w);
@@ -82,11 +87,69 @@ void ZIP_EncodeStart(ZipWork &w);
 // Prepares a cleared decoder state for a new compressed message.
 void ZIP_DecodeStart(UnzipWork &w);
 
-// Codes at most one item and advances over it as far as the input allows.  Returns the
-// lookahead length (0-18), or -1 when the code sink failed.
+// Hands the finished group to the sink and starts the next one: 0, or -1 when the
+// sink failed.
+template <typename Ctx>
+int LZ_PutGroup(ZipWork &w, Ctx &ctx, int fill)
+{
+    for (int i = 0; i < fill; ++i) {
+        if (ctx.PutCode(w.group[i]) != 0) return -1;
+    }
+    w.group[0] = 0;
+    return 0;
+}
+
+// Codes items while the piece holds a whole lookahead more than it has taken: each
+// item then advances over new bytes only and never waits, so positions, group and mask
+// live in registers, not in the state that every ring store could overwrite.  Leaves
+// the state exactly as the same items coded one step at a time would.  Returns 0, or
+// -1 when the code sink failed.
+template <typename Ctx>
+int LZ_EncodeItems(ZipWork &w, Ctx &ctx)
+{
+    const int left = ctx.InputLeft();
+    if (w.suspended || w.lookahead != LZ_LONGEST || left < LZ_LONGEST) return 0;
+    const uint8_t *in = ctx.InputSpan();
+    int taken = 0;
+    int r = w.r, s = w.s, fill = w.groupFill, length = 0;
+    unsigned mask = w.mask;
+    int rc = 0;
+    while (left - taken >= LZ_LONGEST) {
+        length = w.matchLength;
+        if (length <= LZ_THRESHOLD) {
+            length = 1;
+            w.group[0] = static_cast<uint8_t>(w.group[0] | mask);
+            w.group[fill++] = w.ring[r];
+        } else {
+            w.group[fill++] = static_cast<uint8_t>(w.matchPosition);
+            w.group[fill++] = static_cast<uint8_t>(((w.matchPosition >> 4) & 0xF0) | (length - (LZ_THRESHOLD + 1)));
+        }
+        mask = (mask << 1) & 0xFF;
+        if (mask == 0) {
+            if ((rc = LZ_PutGroup(w, ctx, fill)) != 0) break;
+            fill = 1;
+            mask = 1;
+        }
+        LZ_Advance(w, in + taken, length, s, r);
+        taken += length;
+    }
+    w.r = static_cast<int16_t>(r);
+    w.s = static_cast<int16_t>(s);
+    w.groupFill = static_cast<int16_t>(fill);
+    w.mask = static_cast<uint8_t>(mask);
+    w.lastMatchLength = w.advanced = static_cast<int16_t>(length);
+    w.entered += static_cast<uint32_t>(taken);
+    ctx.InputTaken(taken);
+    return rc;
+}
+
+// Codes the items that the piece at hand allows: every one while a whole lookahead of
+// input remains beyond it, then one more, over which it advances as far as the input
+// allows.  Returns the lookahead length (0-18), or -1 when the code sink failed.
 template <typename Ctx>
 int ZIP_EncodeStep(ZipWork &w, Ctx &ctx)
 {
+    if (LZ_EncodeItems(w, ctx) != 0) return -1;
     if (w.lookahead > 0) {
         if (!w.suspended) {
             if (w.matchLength > w.lookahead) w.matchLength = w.lookahead;
