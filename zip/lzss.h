@@ -265,10 +265,68 @@ inline void LZ_PutMatch(const uint8_t *ring, uint8_t *out, int made, int positio
     }
 }
 
+// Groups with at most this many literals are decoded wide (LZ_GroupWide); the
+// caller leaves code and room for the wide group and two more after it.
+constexpr int LZ_WIDE_LITERALS = 2;
+constexpr int LZ_WIDE_CODE = 3 * LZ_GROUP_CODE_MAX + 16;
+constexpr int LZ_WIDE_ROOM = 3 * LZ_GROUP_OUTPUT_MAX + 16;
+
+// Literals in a group: the bits of its flags byte, counted without a library call.
+inline unsigned LZ_Literals(unsigned flags)
+{
+    flags = flags - ((flags >> 1) & 0x55);
+    flags = (flags & 0x33) + ((flags >> 2) & 0x33);
+    return (flags + (flags >> 4)) & 0x0F;
+}
+
+struct LZ_Spent {
+    int used;  // code bytes
+    int made;  // output bytes
+};
+
+// Decodes a group that is mostly matches, each item copied as 16 bytes, a literal from
+// the code and a match from the output made before it, so that no branch asks which
+// kind an item is: in mixed data that is a coin toss.  Up to 15 bytes past the
+// group's output are scratch, which the two groups that follow overwrite (at least 16
+// bytes); the code is read up to 16 bytes past the group.  Matches that overlap their
+// own output or reach into the ring, and those longer than 16 bytes, take a branch.
+// Out of line, so that the caller's counters stay in registers.
+__attribute__((noinline)) inline LZ_Spent LZ_GroupWide(const uint8_t *ring, int r, const uint8_t *code, int used,
+                                                      uint8_t *out, int made)
+{
+    unsigned flags = code[used++];
+    for (int k = 0; k < 8; ++k, flags >>= 1) {
+        const uintptr_t literal = 0u - static_cast<uintptr_t>(flags & 1);  // all ones for a literal
+        unsigned b = code[used + 1];
+        int position = code[used] | ((b & 0xF0) << 4);
+        int length = 1 + static_cast<int>(~literal & ((b & 0x0F) + LZ_THRESHOLD));
+        int behind = ((r + made - position - 1) & (LZ_RING - 1)) + 1;
+        int from = made - behind;
+        from = from < 0 ? 0 : from;
+        uintptr_t matchFrom = reinterpret_cast<uintptr_t>(out + from);
+        uintptr_t literalFrom = reinterpret_cast<uintptr_t>(code + used);
+        const uint8_t *src = reinterpret_cast<const uint8_t *>(matchFrom ^ ((matchFrom ^ literalFrom) & literal));
+        used += 2 - static_cast<int>(flags & 1);
+        if (!literal && (behind < length || behind > made)) {
+            LZ_PutMatch(ring, out, made, position, length, behind);
+        } else {
+            uint64_t x, y;
+            memcpy(&x, src, 8);
+            memcpy(&y, src + 8, 8);
+            memcpy(out + made, &x, 8);
+            memcpy(out + made + 8, &y, 8);
+            if (length > 16) memcpy(out + made + 16, src + 16, 2);
+        }
+        made += length;
+    }
+    return {used, made};
+}
+
 // Decodes whole groups straight from the code at hand into the room at hand, while both
 // hold a full group; entered only at a group boundary.  The run writes only to the
 // room: matches read recent bytes back from it, and the ring takes the bytes made (the
 // last 4096 at most) in one copy at the end.  A group of eight literals is one word.
+// The room and code checked before each group leave no scratch of a wide group behind.
 template <typename Ctx>
 void LZ_DecodeGroups(UnzipWork &w, Ctx &ctx)
 {
@@ -280,13 +338,21 @@ void LZ_DecodeGroups(UnzipWork &w, Ctx &ctx)
     int made = 0;
     const int r = w.r;
     while (codeLeft - used >= LZ_GROUP_CODE_MAX && room - made >= LZ_GROUP_OUTPUT_MAX) {
-        unsigned flags = code[used++];
-        if (flags == 0xFF) {
-            memcpy(out + made, code + used, 8);
-            used += 8;
+        unsigned flags = code[used];
+        if (flags == 0xFF) {  // eight literals
+            memcpy(out + made, code + used + 1, 8);
+            used += 9;
             made += 8;
             continue;
         }
+        if (LZ_Literals(flags) <= LZ_WIDE_LITERALS && codeLeft - used >= LZ_WIDE_CODE &&
+            room - made >= LZ_WIDE_ROOM) {
+            LZ_Spent spent = LZ_GroupWide(w.ring, r, code, used, out, made);
+            used = spent.used;
+            made = spent.made;
+            continue;
+        }
+        ++used;
         for (int k = 0; k < 8; ++k, flags >>= 1) {
             if (flags & 1) {
                 out[made++] = code[used++];
