@@ -116,6 +116,12 @@ struct EncodeCtx {
         --left;
         return *input++;
     }
+    const uint8_t *InputSpan() const { return input; }
+    void InputTaken(int n)
+    {
+        input += n;
+        left -= n;
+    }
     bool Ending() const { return ending; }
     int PutCode(uint8_t b)
     {

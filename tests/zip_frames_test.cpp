@@ -4,6 +4,7 @@
 // Messages cut into frames and joined again, over a loopback connection.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <thread>
 #include <string>
@@ -120,6 +121,8 @@ protected:
         uint16_t count = n;
         int16_t rc = ZIP_UnzipFrame(id, Session_Record(id)->rxBuffer, buffer.data(), &count, &last);
         EXPECT_EQ(buffer[n], 0xEE) << "nothing written past the request";
+        EXPECT_EQ(std::count(buffer.begin() + count, buffer.end(), 0xEE), static_cast<long>(n + 1u - count))
+            << "nothing written past the bytes delivered";
         out.insert(out.end(), buffer.begin(), buffer.begin() + count);
         return rc;
     }
@@ -335,6 +338,27 @@ TEST_F(ZipFrames, AReadPastTheEndDeliversTheRestAndEnds)
     EXPECT_EQ(Read(id, got, 300, last), ZIP_OK) << "the next message, uncompressed, starts afresh";
     EXPECT_EQ(Read(id, got, 100, last), ZIP_ENDED);
     EXPECT_EQ(got, message);
+}
+
+// Text repeats in matches of every length, near and far: a large read decodes it in
+// whole groups straight into the host's buffer, and the bytes after the message stay
+// as they were, however close the request's end is to the message's.
+TEST_F(ZipFrames, AReadPastTheEndOfARepetitiveMessageTouchesOnlyTheMessage)
+{
+    std::mt19937 rng(7);
+    static const char *words[] = {"station ", "centre ", "amount ", "of ", "the ", "balance\r\n", "frame "};
+    for (size_t beyond = 1; beyond <= 40; ++beyond) {
+        std::string text;
+        while (text.size() < 1500 + beyond) text += words[rng() % 7];
+        Bytes message = Text(text);
+        short id = Receiver(Frames(LzssEncode(message), true));
+        Bytes got;
+        uint8_t last = 0;
+        EXPECT_EQ(Read(id, got, static_cast<uint16_t>(message.size() + beyond), last), ZIP_ENDED);
+        EXPECT_EQ(got, message);
+        Session_Record(id)->handle = -1;  // the connection stays for the next message
+        Session_Release(id, ReleasePause::No);
+    }
 }
 
 TEST_F(ZipFrames, OneBytePerCallEndsOnlyAtTheLastByte)

@@ -58,27 +58,24 @@ void ReplaceNode(ZipWork &w, int p, int r)
     w.parent[p] = LZ_NIL;
 }
 
-// Replaces the right child's node, key words and child pair by the left child's when
-// `less` is all ones.  The direction of a walk step is a coin toss to a branch
-// predictor, so this must not be a branch; on x86-64 four conditional moves do it,
+// Replaces the right child's node, first key word and child pair by the left child's
+// when `less` is all ones.  The direction of a walk step is a coin toss to a branch
+// predictor, so this must not be a branch; on x86-64 three conditional moves do it,
 // elsewhere masks.
-inline void PickLeft(uint64_t less, uint64_t &node, uint64_t &word1, uint64_t &word2, uint64_t &pair,
-                     uint64_t leftNode, uint64_t leftWord1, uint64_t leftWord2, uint64_t leftPair)
+inline void PickLeft(uint64_t less, uint64_t &node, uint64_t &word1, uint64_t &pair, uint64_t leftNode,
+                     uint64_t leftWord1, uint64_t leftPair)
 {
 #if defined(__x86_64__)
     __asm__("test %[less], %[less]\n\t"
             "cmovne %[leftNode], %[node]\n\t"
             "cmovne %[leftWord1], %[word1]\n\t"
-            "cmovne %[leftWord2], %[word2]\n\t"
             "cmovne %[leftPair], %[pair]"
-            : [node] "+r"(node), [word1] "+r"(word1), [word2] "+r"(word2), [pair] "+r"(pair)
-            : [less] "r"(less), [leftNode] "r"(leftNode), [leftWord1] "r"(leftWord1),
-              [leftWord2] "r"(leftWord2), [leftPair] "r"(leftPair)
+            : [node] "+r"(node), [word1] "+r"(word1), [pair] "+r"(pair)
+            : [less] "r"(less), [leftNode] "r"(leftNode), [leftWord1] "r"(leftWord1), [leftPair] "r"(leftPair)
             : "cc");
 #else
     node ^= (node ^ leftNode) & less;
     word1 ^= (word1 ^ leftWord1) & less;
-    word2 ^= (word2 ^ leftWord2) & less;
     pair ^= (pair ^ leftPair) & less;
 #endif
 }
@@ -89,12 +86,13 @@ inline void PickLeft(uint64_t less, uint64_t &node, uint64_t &word1, uint64_t &w
 // into their tree.  The match is the first node on the walk from the root with the most
 // bytes in common; an equal string's node is replaced by r.
 //
-// The walk is the hot loop of the encoder.  Each step loads both children's two key
-// words (bytes 1-8 and 9-16) and child pairs before the direction is known and then
-// picks one, so no branch depends on the order of two strings, nor on whether they
-// share their first eight bytes, and no load waits for a decision.  Byte 17 is looked
-// at only when bytes 1-16 are equal.
-void LZ_InsertNode(ZipWork &w, int r)
+// The walk is the hot loop of the encoder.  Each step loads both children's first key
+// word (bytes 1-8) and child pairs before the direction is known and then picks one,
+// so no branch depends on the order of two strings and no load waits for a decision.
+// Bytes 9-16 are loaded only when bytes 1-8 are equal: carrying them for both
+// children costs more registers than the rare wait saves.  Byte 17 is looked at only
+// when bytes 1-16 are equal.
+static inline __attribute__((always_inline)) void Insert(ZipWork &w, int r)
 {
     const uint8_t *key = &w.ring[r];
     int last = w.lastFull;
@@ -122,7 +120,6 @@ void LZ_InsertNode(ZipWork &w, int r)
     const uint64_t k1 = Word(key + 1);
     const uint64_t k2 = Word(key + 9);
     uint64_t c1 = Word(word1 + cur);
-    uint64_t c2 = Word(word2 + cur);
     uint32_t pair;
     memcpy(&pair, pairs + 4 * static_cast<size_t>(cur), 4);
     int length = 0;
@@ -130,18 +127,16 @@ void LZ_InsertNode(ZipWork &w, int r)
     for (;;) {
         uint32_t cr = pair & 0xFFFF;
         uint32_t cl = pair >> 16;
-        uint64_t wr1, wl1, wr2, wl2;
+        uint64_t wr1, wl1;
         uint32_t pr, pl;
         memcpy(&wr1, word1 + cr, 8);
         memcpy(&wl1, word1 + cl, 8);
-        memcpy(&wr2, word2 + cr, 8);
-        memcpy(&wl2, word2 + cl, 8);
         memcpy(&pr, pairs + 4 * static_cast<size_t>(cr), 4);
         memcpy(&pl, pairs + 4 * static_cast<size_t>(cl), 4);
-        // Bytes 1-8 decide unless they are equal; then bytes 9-16, without a branch.
+        // Bytes 1-8 decide unless they are equal; then bytes 9-16.
         bool first = c1 != k1;
         uint64_t a = first ? k1 : k2;
-        uint64_t b = first ? c1 : c2;
+        uint64_t b = first ? c1 : Word(word2 + cur);
         int shared;
         uint64_t less;
         if (__builtin_expect(a != b, 1)) {
@@ -156,8 +151,8 @@ void LZ_InsertNode(ZipWork &w, int r)
         }
         position = shared > length ? cur : position;
         length = shared > length ? shared : length;
-        uint64_t next = cr, chosen1 = wr1, chosen2 = wr2, nextPair = pr;
-        PickLeft(less, next, chosen1, chosen2, nextPair, cl, wl1, wl2, pl);
+        uint64_t next = cr, chosen1 = wr1, nextPair = pr;
+        PickLeft(less, next, chosen1, nextPair, cl, wl1, pl);
         if (next == static_cast<uint32_t>(LZ_NIL)) {
             w.child[2 * cur + (less & 1)] = static_cast<int16_t>(r);
             w.parent[r] = static_cast<int16_t>(cur);
@@ -167,9 +162,26 @@ void LZ_InsertNode(ZipWork &w, int r)
         }
         cur = static_cast<int>(next);
         c1 = Word(reinterpret_cast<const uint8_t *>(&chosen1));
-        c2 = Word(reinterpret_cast<const uint8_t *>(&chosen2));
         pair = static_cast<uint32_t>(nextPair);
     }
+}
+
+void LZ_InsertNode(ZipWork &w, int r) { Insert(w, r); }
+
+void LZ_Advance(ZipWork &w, const uint8_t *in, int length, int &s, int &r)
+{
+    int at = s, lead = r;
+    for (int k = 0; k < length; ++k) {
+        if (w.parent[at] != LZ_NIL) LZ_DeleteNode(w, at);
+        uint8_t c = in[k];
+        w.ring[at] = c;
+        if (at < LZ_LONGEST - 1) w.ring[at + LZ_RING] = c;
+        at = (at + 1) & (LZ_RING - 1);
+        lead = (lead + 1) & (LZ_RING - 1);
+        Insert(w, lead);
+    }
+    s = at;
+    r = lead;
 }
 
 void LZ_DeleteNode(ZipWork &w, int p)

@@ -15,6 +15,8 @@
 //
 // The codec is written against the context's operations (template parameters):
 //   encoder context: int InputLeft(); uint8_t NextInput(); bool Ending();
+//                    const uint8_t *InputSpan(); void InputTaken(int n): the rest of
+//                    the piece at once, and how much of it the encoder took;
 //                    int PutCode(uint8_t);  int EndMessage();   (0 = done)
 //   decoder context: int GetCode(uint8_t &);  0, -4 end of message, -1 none, -3 failed
 //                    int PutData(uint8_t);  0 or -1;  bool Full();  bool Holding();
@@ -75,6 +77,9 @@ struct UnzipWork {
 // Tree operations of the encoder.
 void LZ_InsertNode(ZipWork &w, int r);
 void LZ_DeleteNode(ZipWork &w, int p);
+// Enters the next `length` bytes of the piece into the ring and the trees, from ring
+// position s on; the lookahead then starts at r + length.
+void LZ_Advance(ZipWork &w, const uint8_t *in, int length, int &s, int &r);
 
 // Prepares a cleared encoder state for a new message: trees, ring, primer.
 void ZIP_EncodeStart(ZipWork &w);
@@ -82,11 +87,69 @@ void ZIP_EncodeStart(ZipWork &w);
 // Prepares a cleared decoder state for a new compressed message.
 void ZIP_DecodeStart(UnzipWork &w);
 
-// Codes at most one item and advances over it as far as the input allows.  Returns the
-// lookahead length (0-18), or -1 when the code sink failed.
+// Hands the finished group to the sink and starts the next one: 0, or -1 when the
+// sink failed.
+template <typename Ctx>
+int LZ_PutGroup(ZipWork &w, Ctx &ctx, int fill)
+{
+    for (int i = 0; i < fill; ++i) {
+        if (ctx.PutCode(w.group[i]) != 0) return -1;
+    }
+    w.group[0] = 0;
+    return 0;
+}
+
+// Codes items while the piece holds a whole lookahead more than it has taken: each
+// item then advances over new bytes only and never waits, so positions, group and mask
+// live in registers, not in the state that every ring store could overwrite.  Leaves
+// the state exactly as the same items coded one step at a time would.  Returns 0, or
+// -1 when the code sink failed.
+template <typename Ctx>
+int LZ_EncodeItems(ZipWork &w, Ctx &ctx)
+{
+    const int left = ctx.InputLeft();
+    if (w.suspended || w.lookahead != LZ_LONGEST || left < LZ_LONGEST) return 0;
+    const uint8_t *in = ctx.InputSpan();
+    int taken = 0;
+    int r = w.r, s = w.s, fill = w.groupFill, length = 0;
+    unsigned mask = w.mask;
+    int rc = 0;
+    while (left - taken >= LZ_LONGEST) {
+        length = w.matchLength;
+        if (length <= LZ_THRESHOLD) {
+            length = 1;
+            w.group[0] = static_cast<uint8_t>(w.group[0] | mask);
+            w.group[fill++] = w.ring[r];
+        } else {
+            w.group[fill++] = static_cast<uint8_t>(w.matchPosition);
+            w.group[fill++] = static_cast<uint8_t>(((w.matchPosition >> 4) & 0xF0) | (length - (LZ_THRESHOLD + 1)));
+        }
+        mask = (mask << 1) & 0xFF;
+        if (mask == 0) {
+            if ((rc = LZ_PutGroup(w, ctx, fill)) != 0) break;
+            fill = 1;
+            mask = 1;
+        }
+        LZ_Advance(w, in + taken, length, s, r);
+        taken += length;
+    }
+    w.r = static_cast<int16_t>(r);
+    w.s = static_cast<int16_t>(s);
+    w.groupFill = static_cast<int16_t>(fill);
+    w.mask = static_cast<uint8_t>(mask);
+    w.lastMatchLength = w.advanced = static_cast<int16_t>(length);
+    w.entered += static_cast<uint32_t>(taken);
+    ctx.InputTaken(taken);
+    return rc;
+}
+
+// Codes the items that the piece at hand allows: every one while a whole lookahead of
+// input remains beyond it, then one more, over which it advances as far as the input
+// allows.  Returns the lookahead length (0-18), or -1 when the code sink failed.
 template <typename Ctx>
 int ZIP_EncodeStep(ZipWork &w, Ctx &ctx)
 {
+    if (LZ_EncodeItems(w, ctx) != 0) return -1;
     if (w.lookahead > 0) {
         if (!w.suspended) {
             if (w.matchLength > w.lookahead) w.matchLength = w.lookahead;
@@ -202,10 +265,68 @@ inline void LZ_PutMatch(const uint8_t *ring, uint8_t *out, int made, int positio
     }
 }
 
+// Groups with at most this many literals are decoded wide (LZ_GroupWide); the
+// caller leaves code and room for the wide group and two more after it.
+constexpr int LZ_WIDE_LITERALS = 2;
+constexpr int LZ_WIDE_CODE = 3 * LZ_GROUP_CODE_MAX + 16;
+constexpr int LZ_WIDE_ROOM = 3 * LZ_GROUP_OUTPUT_MAX + 16;
+
+// Literals in a group: the bits of its flags byte, counted without a library call.
+inline unsigned LZ_Literals(unsigned flags)
+{
+    flags = flags - ((flags >> 1) & 0x55);
+    flags = (flags & 0x33) + ((flags >> 2) & 0x33);
+    return (flags + (flags >> 4)) & 0x0F;
+}
+
+struct LZ_Spent {
+    int used;  // code bytes
+    int made;  // output bytes
+};
+
+// Decodes a group that is mostly matches, each item copied as 16 bytes, a literal from
+// the code and a match from the output made before it, so that no branch asks which
+// kind an item is: in mixed data that is a coin toss.  Up to 15 bytes past the
+// group's output are scratch, which the two groups that follow overwrite (at least 16
+// bytes); the code is read up to 16 bytes past the group.  Matches that overlap their
+// own output or reach into the ring, and those longer than 16 bytes, take a branch.
+// Out of line, so that the caller's counters stay in registers.
+__attribute__((noinline)) inline LZ_Spent LZ_GroupWide(const uint8_t *ring, int r, const uint8_t *code, int used,
+                                                      uint8_t *out, int made)
+{
+    unsigned flags = code[used++];
+    for (int k = 0; k < 8; ++k, flags >>= 1) {
+        const uintptr_t literal = 0u - static_cast<uintptr_t>(flags & 1);  // all ones for a literal
+        unsigned b = code[used + 1];
+        int position = code[used] | ((b & 0xF0) << 4);
+        int length = 1 + static_cast<int>(~literal & ((b & 0x0F) + LZ_THRESHOLD));
+        int behind = ((r + made - position - 1) & (LZ_RING - 1)) + 1;
+        int from = made - behind;
+        from = from < 0 ? 0 : from;
+        uintptr_t matchFrom = reinterpret_cast<uintptr_t>(out + from);
+        uintptr_t literalFrom = reinterpret_cast<uintptr_t>(code + used);
+        const uint8_t *src = reinterpret_cast<const uint8_t *>(matchFrom ^ ((matchFrom ^ literalFrom) & literal));
+        used += 2 - static_cast<int>(flags & 1);
+        if (!literal && (behind < length || behind > made)) {
+            LZ_PutMatch(ring, out, made, position, length, behind);
+        } else {
+            uint64_t x, y;
+            memcpy(&x, src, 8);
+            memcpy(&y, src + 8, 8);
+            memcpy(out + made, &x, 8);
+            memcpy(out + made + 8, &y, 8);
+            if (length > 16) memcpy(out + made + 16, src + 16, 2);
+        }
+        made += length;
+    }
+    return {used, made};
+}
+
 // Decodes whole groups straight from the code at hand into the room at hand, while both
 // hold a full group; entered only at a group boundary.  The run writes only to the
 // room: matches read recent bytes back from it, and the ring takes the bytes made (the
 // last 4096 at most) in one copy at the end.  A group of eight literals is one word.
+// The room and code checked before each group leave no scratch of a wide group behind.
 template <typename Ctx>
 void LZ_DecodeGroups(UnzipWork &w, Ctx &ctx)
 {
@@ -217,13 +338,21 @@ void LZ_DecodeGroups(UnzipWork &w, Ctx &ctx)
     int made = 0;
     const int r = w.r;
     while (codeLeft - used >= LZ_GROUP_CODE_MAX && room - made >= LZ_GROUP_OUTPUT_MAX) {
-        unsigned flags = code[used++];
-        if (flags == 0xFF) {
-            memcpy(out + made, code + used, 8);
-            used += 8;
+        unsigned flags = code[used];
+        if (flags == 0xFF) {  // eight literals
+            memcpy(out + made, code + used + 1, 8);
+            used += 9;
             made += 8;
             continue;
         }
+        if (LZ_Literals(flags) <= LZ_WIDE_LITERALS && codeLeft - used >= LZ_WIDE_CODE &&
+            room - made >= LZ_WIDE_ROOM) {
+            LZ_Spent spent = LZ_GroupWide(w.ring, r, code, used, out, made);
+            used = spent.used;
+            made = spent.made;
+            continue;
+        }
+        ++used;
         for (int k = 0; k < 8; ++k, flags >>= 1) {
             if (flags & 1) {
                 out[made++] = code[used++];

@@ -27,6 +27,8 @@ struct ZipCtx {
     // The encoder's view of the context.
     int InputLeft() const { return inputLength - inputIndex; }
     uint8_t NextInput() { return input[inputIndex++]; }
+    const uint8_t *InputSpan() const { return input + inputIndex; }
+    void InputTaken(int n) { inputIndex = static_cast<int16_t>(inputIndex + n); }
     bool Ending() const { return ending != 0; }
     int PutCode(uint8_t byte);
     int PutPlain();

@@ -16,6 +16,12 @@ struct MemoryEncoder {
         --left;
         return *input++;
     }
+    const uint8_t *InputSpan() const { return input; }
+    void InputTaken(int n)
+    {
+        input += n;
+        left -= static_cast<size_t>(n);
+    }
     bool Ending() const { return ending; }
     int PutCode(uint8_t b)
     {
