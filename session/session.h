@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "session/transport.h"
 #include "transport/tcp_stream.h"
 #include "varnek.h"
 
@@ -71,10 +72,11 @@ struct SessionRecord {
     uint8_t aborting;           // an abort of this session is under way
     char localAddress[16];      // address text of the passive open
     char remoteAddress[16];     // address text of the active open
-    int32_t handle;             // TCP socket, or 1 for a serial session; -1 none
+    SessionTransport transport; // chosen by the open from its address text
+    int32_t handle;             // TCP socket; -1 none (always for a serial session)
     uint16_t blocking;          // 1 blocking, 0 non-blocking
     uint16_t wouldBlock;        // a non-blocking receive ran out of time
-    uint16_t linkPort;          // serial port 1..500, 0 for TCP
+    uint16_t linkPort;          // serial port 1..500 of a serial session, 0 for TCP
     uint16_t viaCentre;         // serial: 1 log in to the centre, 0 peer-to-peer
     uint16_t peerFrameSize;     // payload size announced by the peer (256)
     uint16_t txLength;          // bytes held in txBuffer
@@ -149,12 +151,6 @@ void Session_ForgetDisplay();
 // One-time preparation of an open: flags cleared, compression contexts made, this
 // side's compression version read.  1, or -2 (shown and released).
 short Session_Prepare(int16_t id);
-// The serial port named by an address text, or 0 for TCP (a text with a full stop, or
-// no number).  A number above 65535 or below 0 gives 0xFFFF, which no port has.
-uint16_t Session_ParseAddress(const char *text);
-// The transport handle (socket, or 1 for a serial port), or -1.
-int32_t Session_TransportCall(int16_t id);
-int32_t Session_TransportListen(int16_t id);
 short Session_OpenActive(int16_t id, const SessionOpenParams *params, SessionPeerInfo *peer);
 short Session_OpenPassive(int16_t id, SessionOpenParams *params, SessionPeerInfo *peer);
 
@@ -180,11 +176,6 @@ short Session_SendFrame(int16_t id, uint16_t payloadLength, uint16_t final, uint
 // came first (wouldBlock set, the session kept: the next call goes on with the same
 // frame where it stopped); -2 failure.
 short Session_ReceiveFrame(int16_t id, uint16_t *payloadLength, uint16_t *final, uint16_t *packed);
-// Whole runs of bytes to and from the transport, with failures mapped: 1 or -2.  *got
-// tells how many bytes a receive placed, also when it timed out.
-short Session_TransportSend(int16_t id, const uint8_t *data, uint16_t length);
-short Session_TransportReceive(int16_t id, uint8_t *buffer, uint16_t count, uint16_t *got);
-void Session_TransportEndOfMessage(int16_t id);
 // Waits up to 10 s (whole seconds) for the peer to drop the connection.
 void Session_AwaitDisconnect(int16_t id);
 // Sends an abort frame with code 1 or 2 and text, waits for the disconnect, shows the

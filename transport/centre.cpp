@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "transport/abort.h"
 #include "transport/linkapi.h"
-#include "transport/tcpapi.h"
 #include "varnek.h"
 
 namespace {

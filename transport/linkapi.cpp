@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "transport/tcpapi.h"
+#include "transport/abort.h"
 #include "varnek.h"
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include "platform/net.h"
 #include "platform/platform.h"
+#include "transport/abort.h"
 #include "transport/tcpapi.h"
 
 namespace {
