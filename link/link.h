@@ -60,13 +60,4 @@ short LINK_RcvFrame(short port, uint8_t *buffer, uint16_t capacity);
 short LINK_NoiseFilter(short port);
 void LINK_Trace(short port, const char *format, ...);
 
-// Scripts (record and replay of received frames).  LINK_ScriptInit restarts them and
-// reads LINKSCRIPT.INI's entries ("port = %hd mode = %s ", at most 500; ports outside
-// 1-500 and mode words other than READ and WRITE in any case change nothing).
-void SCRIPT_Restart();
-void SCRIPT_ReadSettings(FILE *settings);
-short SCRIPT_Write(short port, const uint8_t *frame, uint16_t n);
-short SCRIPT_Read(short port, uint8_t *buffer, uint16_t *length);
-bool SCRIPT_Recording(short port);
-// Sleeps value tenths of a second for 0, 1 and 2, and 200 ms for any larger value.
-void SCRIPT_Pause(uint32_t value);
+// Scripts (record and replay of received frames): script.h.
