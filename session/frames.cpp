@@ -168,10 +168,10 @@ short Session_SendFrame(int16_t id, uint16_t payloadLength, uint16_t final, uint
     if (rec == nullptr) return VK_FAIL;
     if (!rec->aborting && Session_TransportFrameWaiting(rec)) {
         Session_BugDebugMsg(id, "1.SwIsReceive = 1");
-        uint16_t length, last, compressed;
+        SessionFrame frame;
         // A non-blocking time-out here fails the send without a text of its own: the
         // layer that asked for the send reports it.
-        if (Session_ReceiveFrame(id, &length, &last, &compressed) != VK_DONE) return VK_FAIL;
+        if (Session_ReceiveFrame(id, &frame) != VK_DONE) return VK_FAIL;
         rec = Session_Record(id);
         if (rec == nullptr) return VK_FAIL;
     }
@@ -202,7 +202,7 @@ void Session_ForgetPartial(SessionRecord *rec)
     Session_TransportForgetInput(rec);
 }
 
-short Session_ReceiveFrame(int16_t id, uint16_t *payloadLength, uint16_t *final, uint16_t *packed)
+short Session_ReceiveFrame(int16_t id, SessionFrame *frame)
 {
     SessionRecord *rec = Session_Record(id);
     if (rec == nullptr) return VK_FAIL;
@@ -237,9 +237,10 @@ short Session_ReceiveFrame(int16_t id, uint16_t *payloadLength, uint16_t *final,
         Session_Fail(id, text);  // the peer's reason
         return VK_FAIL;
     }
-    *packed = rec->rxPacked;
-    *payloadLength = rec->rxExpected;
-    *final = rec->rxEnd;
+    frame->payload = rec->rxBuffer;
+    frame->length = rec->rxExpected;
+    frame->final = rec->rxEnd;
+    frame->packed = rec->rxPacked;
     return VK_DONE;
 }
 

@@ -58,8 +58,8 @@ short FailQuietly(int16_t id)
 short ExchangeFrame(int16_t id, bool send)
 {
     if (send) return Session_SendFrame(id, 0, 1, 0);
-    uint16_t length, final, packed;
-    return Session_ReceiveFrame(id, &length, &final, &packed);
+    SessionFrame frame;
+    return Session_ReceiveFrame(id, &frame);
 }
 
 short Open(VK_ID word, SessionOpenParams *params, SessionPeerInfo *peer, OpenKind kind)

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "session/frame_io.h"
+#include "session/trace_hook.h"
 #include "session/transport.h"
 #include "transport/tcp_stream.h"
 #include "varnek.h"
@@ -168,14 +170,8 @@ short Session_OpenPassive(int16_t id, SessionOpenParams *params, SessionPeerInfo
 // failure, the peer's close), the record forgets it, so that every socket is closed
 // exactly once.
 
-// Sends the txLength = payloadLength bytes at the start of txBuffer as one frame, with
-// the header the send flags ask for (the end and close parts only when final is 1).
-// Over TCP a frame already waiting from the peer is read first.  1 or -2.
-short Session_SendFrame(int16_t id, uint16_t payloadLength, uint16_t final, uint8_t packed);
-// Receives the next frame's payload into rxBuffer.  1; 0 when a non-blocking time-out
-// came first (wouldBlock set, the session kept: the next call goes on with the same
-// frame where it stopped); -2 failure.
-short Session_ReceiveFrame(int16_t id, uint16_t *payloadLength, uint16_t *final, uint16_t *packed);
+// Session_SendFrame and Session_ReceiveFrame: frame_io.h.  A received payload lies in
+// rxBuffer; a non-blocking time-out of a receive sets wouldBlock.
 // Waits up to 10 s (whole seconds) for the peer to drop the connection.
 void Session_AwaitDisconnect(int16_t id);
 // Sends an abort frame with code 1 or 2 and text, waits for the disconnect, shows the

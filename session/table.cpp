@@ -7,7 +7,10 @@
 
 #include "platform/platform.h"
 #include "transport/tcpapi.h"
+#include "zip/registry.h"
 #include "zip/zip.h"
+
+static_assert(REGISTRY_SLOTS == SESSION_MAX, "every session id has its own compression registry slot");
 
 namespace {
 

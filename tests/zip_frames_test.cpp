@@ -118,7 +118,7 @@ protected:
     {
         Bytes buffer(n + 1u, 0xEE);
         uint16_t count = n;
-        int16_t rc = ZIP_UnzipFrame(id, Session_Record(id)->rxBuffer, buffer.data(), &count, &last);
+        int16_t rc = ZIP_UnzipFrame(id, buffer.data(), &count, &last);
         EXPECT_EQ(buffer[n], 0xEE) << "nothing written past the request";
         out.insert(out.end(), buffer.begin(), buffer.begin() + count);
         return rc;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "session/trace_hook.h"
 #include "transport/abort.h"
 #include "transport/linkapi.h"
 #include "varnek.h"

@@ -61,8 +61,7 @@ int16_t ZIP_UnzipDelete(uint16_t sessionId);
 // compressed or all plain, as its first one, and none carries more than the capacity
 // given at creation: another frame breaks the message (-1).  A decoding failure is never
 // reported as the end of the message.
-int16_t ZIP_UnzipFrame(uint16_t sessionId, uint8_t *frameData, uint8_t *destination, uint16_t *count,
-                       uint8_t *last);
+int16_t ZIP_UnzipFrame(uint16_t sessionId, uint8_t *destination, uint16_t *count, uint8_t *last);
 
 // Composes a diagnostic line and hands it to the session trace.
 void ZIP_Trace(int sessionId, const char *text);

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "session/session.h"
+#include "session/frame_io.h"
 #include "varnek.h"
 #include "zip/zip_internal.h"
 
@@ -37,7 +37,7 @@ struct UnzipCtx {
     int16_t frameLength;
     int16_t delivered;         // bytes written to the destination in this call
     int16_t requested;
-    uint8_t *frameData;
+    const uint8_t *frameData;  // the payload of the frame in hand, where the session keeps it
     uint8_t *destination;
     UnzipWork *work;
     UnzipCtx *next;
@@ -76,25 +76,24 @@ Registry<UnzipCtx> decompressors;
 // with it, may be gone: nothing of the context is touched then.
 int UnzipCtx::ReceiveFrame()
 {
-    uint16_t length = 0;
-    uint16_t final = 0;
-    uint16_t framePacked = 0;
-    short rc = Session_ReceiveFrame(static_cast<int16_t>(sessionId), &length, &final, &framePacked);
+    SessionFrame frame{};
+    short rc = Session_ReceiveFrame(static_cast<int16_t>(sessionId), &frame);
     if (rc == 0) {
         starved = 1;
         return ZIP_FAILED;  // nothing now; the decoder keeps its place
     }
     if (rc != 1) return ZIP_TRANSPORT;
-    uint8_t kind = framePacked != 0 ? 1 : 0;
-    if (length > frameSize || (state != RxState::Idle && kind != packed)) {
+    uint8_t kind = frame.packed != 0 ? 1 : 0;
+    if (frame.length > frameSize || (state != RxState::Idle && kind != packed)) {
         ZIP_Trace(sessionId, "UZip frame does not belong to the message");
         broken = 1;
         return ZIP_FAILED;
     }
     packed = kind;
-    lastFrame = final == 1 ? 1 : 0;
+    lastFrame = frame.final == 1 ? 1 : 0;
+    frameData = frame.payload;
     readIndex = 0;
-    frameLength = static_cast<int16_t>(length);
+    frameLength = static_cast<int16_t>(frame.length);
     return ZIP_OK;
 }
 
@@ -220,7 +219,7 @@ int16_t Decode(UnzipCtx &ctx)
     return ctx.delivered == ctx.requested ? ZIP_OK : ZIP_FAILED;
 }
 
-int16_t UnzipPart(uint16_t sessionId, uint8_t *frameData, uint8_t *destination, uint16_t *count, uint8_t *last)
+int16_t UnzipPart(uint16_t sessionId, uint8_t *destination, uint16_t *count, uint8_t *last)
 {
     uint16_t wanted = *count;
     *count = 0;
@@ -230,7 +229,6 @@ int16_t UnzipPart(uint16_t sessionId, uint8_t *frameData, uint8_t *destination, 
         ZIP_Trace(sessionId, "Error: UZip Session_Id not Found");
         return ZIP_FAILED;
     }
-    ctx->frameData = frameData;
     ctx->destination = destination;
     ctx->delivered = 0;
     ctx->requested = static_cast<int16_t>(wanted);
@@ -316,15 +314,14 @@ int16_t ZIP_UnzipDelete(uint16_t sessionId)
     return ZIP_RemoveDef(sessionId);
 }
 
-int16_t ZIP_UnzipFrame(uint16_t sessionId, uint8_t *frameData, uint8_t *destination, uint16_t *count,
-                       uint8_t *last)
+int16_t ZIP_UnzipFrame(uint16_t sessionId, uint8_t *destination, uint16_t *count, uint8_t *last)
 {
     uint16_t wanted = *count;
     uint16_t total = 0;
     for (;;) {
         uint16_t part = wanted - total > ZIP_LONGEST_READ ? ZIP_LONGEST_READ : static_cast<uint16_t>(wanted - total);
         uint16_t got = part;
-        int16_t rc = UnzipPart(sessionId, frameData, destination + total, &got, last);
+        int16_t rc = UnzipPart(sessionId, destination + total, &got, last);
         total = static_cast<uint16_t>(total + got);
         *count = total;
         if (rc != ZIP_OK || total >= wanted) return rc;

@@ -1,7 +1,7 @@
 // Compressor contexts: each outgoing message coded (or copied) into frames.
 #include <cstring>
 
-#include "session/session.h"
+#include "session/frame_io.h"
 #include "varnek.h"
 #include "zip/zip_internal.h"
 
