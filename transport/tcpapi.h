@@ -10,14 +10,16 @@
 #include "transport/address.h"
 #include "varnek.h"
 
-// Result codes of the TCP transport.
-constexpr int16_t TCPAPI_DONE = 0;
-constexpr int16_t TCPAPI_FAILED = -1;
-constexpr int16_t TCPAPI_ABORTED = -2;
-constexpr int16_t TCPAPI_TIMEOUT = -3;
-constexpr int16_t TCPAPI_NOTHING = -4;
-constexpr int16_t TCPAPI_TOO_BIG = -5;
-constexpr int16_t TCPAPI_WOULD_BLOCK = -6;
+// Result codes of the TCP transport (the opens answer a socket, or one of these).
+enum TcpApiResult : int16_t {
+    TCPAPI_DONE = 0,
+    TCPAPI_FAILED = -1,       // the socket is closed
+    TCPAPI_ABORTED = -2,      // the host's abort callback stopped the wait
+    TCPAPI_TIMEOUT = -3,
+    TCPAPI_NOTHING = -4,      // TCPAPI_GetStatus: no input waiting
+    TCPAPI_TOO_BIG = -5,
+    TCPAPI_WOULD_BLOCK = -6,  // an accept found no caller waiting
+};
 
 // Option codes of TCPAPI_SetSockOpt (the index into the option table).  Codes 1 to 3
 // are TCP-level entries that name no standard option.

@@ -14,15 +14,17 @@
 
 #include <cstdint>
 
-// Results.
-constexpr int16_t ZIP_OK = 0;
-constexpr int16_t ZIP_ENDED = 1;         // ZIP_UnzipFrame: the message ended in this call
-constexpr int16_t ZIP_FAILED = -1;
-constexpr int16_t ZIP_VERSION_CHANGED = -2;
-constexpr int16_t ZIP_TRANSPORT = -3;    // a frame could not be sent or received
-constexpr int16_t ZIP_WOULD_BLOCK = -4;  // a non-blocking receive ran out of time before the
-                                         // next frame: *count bytes delivered, the read
-                                         // stopped at a point the next call goes on from
+// The layer's results, each with one meaning (the codec has its own, in lzss.h).
+enum ZipResult : int16_t {
+    ZIP_OK = 0,
+    ZIP_ENDED = 1,             // ZIP_UnzipFrame: the message ended in this call
+    ZIP_FAILED = -1,
+    ZIP_VERSION_CHANGED = -2,
+    ZIP_TRANSPORT = -3,        // a frame could not be sent or received
+    ZIP_WOULD_BLOCK = -4,      // a non-blocking receive ran out of time before the next
+                               // frame: *count bytes delivered, the read stopped at a
+                               // point the next call goes on from
+};
 
 constexpr uint8_t ZIP_DEFAULT_VERSION = 2;
 
