@@ -58,11 +58,11 @@ int16_t LINKAPI_Open(int16_t port, uint16_t centrePort)
     if (p == nullptr) return LINKAPI_FAILED;
     p->rxFill = 0;
     p->txFill = 0;
-    p->lineTurn = 1;
+    p->lineTurn = LINKAPI_TURN_PEER;
     p->nextBlockNo = 1;
     p->recLimit = p->recSize;
     if (p->p2p) {
-        p->lineTurn = 2;  // this side sends first
+        p->lineTurn = LINKAPI_TURN_THIS;  // this side sends first
         Report(port, "p2p connection");
         return LINKAPI_DONE;
     }

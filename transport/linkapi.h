@@ -11,9 +11,11 @@
 #include <cstdint>
 
 // Result codes of the bridge.
-constexpr int16_t LINKAPI_DONE = 0;
-constexpr int16_t LINKAPI_ABORTED = 1;
-constexpr int16_t LINKAPI_FAILED = 2;
+enum LinkApiResult : int16_t {
+    LINKAPI_DONE = 0,
+    LINKAPI_ABORTED = 1,  // the host's abort callback stopped it
+    LINKAPI_FAILED = 2,   // a link failure, or a port outside 1 to 500
+};
 
 constexpr uint16_t LINKAPI_CODE_520 = 8738;
 constexpr uint16_t LINKAPI_CODE_1040 = 8739;
@@ -22,8 +24,13 @@ constexpr uint16_t LINKAPI_BLOCK_PAYLOAD = 2080;
 constexpr uint16_t LINKAPI_BLOCK_HEADER = 4;
 constexpr uint16_t LINKAPI_ANY_FRAME = 65535;  // LINKAPI_Read: one byte or an empty frame
 
+// Whose frame the line carries next.
+constexpr uint16_t LINKAPI_TURN_NONE = 0;
+constexpr uint16_t LINKAPI_TURN_PEER = 1;  // the next frame must come from the peer
+constexpr uint16_t LINKAPI_TURN_THIS = 2;  // the next frame is this side's
+
 struct LinkApiPort {
-    uint16_t lineTurn;     // 0 none, 1 the next frame must come from the peer, 2 this side's
+    uint16_t lineTurn;     // LINKAPI_TURN_NONE, _PEER or _THIS
     uint16_t txFill;       // payload bytes waiting in the outgoing block
     uint16_t rxFill;       // received payload bytes not yet read (at the front of `in`)
     uint16_t nextBlockNo;
