@@ -4,6 +4,10 @@
 // A data frame is sent and the next good frame from the peer, data or ACK, answers
 // it; while none comes the receiver drains the line and sends the last frame again, up
 // to the port's retry limit.  Each port keeps two 3-bit sequence counters.
+//
+// Seams.  The engine calls down into the serial-port component (rs232.h) and into the
+// script code (script.h), which records and replays frames and reports back by result,
+// calling nothing of the engine.  The link layer calls nothing above it.
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,13 @@
 // A session lives in one of 500 slots.  Its record and its two 320-byte buffers are
 // allocated by Session_Create and freed by Session_Release, through which every end of
 // a session goes (close, abort, peer close, failure).
+//
+// Seams.  Downward, the layer drives a session's transport only through transport.h
+// (TCP or the serial bridge, chosen once by the open) and its compression through
+// zip/zip.h.  Upward, it offers the layers below exactly two headers: frame_io.h (the
+// frame send and receive the compressor and decompressor call) and trace_hook.h (the
+// status and debug lines the transport and compression layers write).  No layer below
+// includes this header.
 #pragma once
 
 #include <cstdint>

@@ -6,6 +6,11 @@
 // sides send frames alternately; when this side has nothing to send and needs the
 // peer's, it passes the line's turn with an empty frame.  Every port number is checked:
 // outside 1 to 500 an operation answers 2 (or does nothing).
+//
+// Seams.  The bridge calls down into the link layer (LINK_Send, LINK_Receive,
+// LINK_SndAck and the traces LINK_FrameDebug and LINK_WriteDebug) and asks ABORT_Check
+// (abort.h) before each wait for the peer.  Of the session layer it calls only
+// Session_DebugMsg (session/trace_hook.h), for the centre log-in's reports.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,11 @@
 //
 // The exported TCPAPI_, ABORT_ and PCTCP_ operations are declared in varnek.h; this
 // header adds what other layers of the library use besides.
+//
+// Seams.  Every wait asks the host's abort callback through ABORT_Check (abort.h); the
+// address text is read by address.h.  The transport calls nothing of the session layer
+// except, in the socket service's start-up (PCTCP_Open), the status line of
+// session/trace_hook.h.
 #pragma once
 
 #include <cstddef>

@@ -8,8 +8,12 @@
 // uncompressed instead.  The decompressor hands the host exactly the bytes it asks for,
 // whatever the frame boundaries, and reports the end of the message.
 //
-// Diagnostics ("Sid:(%d) %s\n\r") go to the session layer's debug hook
-// Session_DebugMsg, which shows nothing to the host.
+// Seams.  The layer reaches the session layer above it only through
+// session/frame_io.h: Session_SendFrame when a frame is full or the message ends, and
+// Session_ReceiveFrame for the next frame, whose payload it reads where the receive
+// says it lies.  Diagnostics ("Sid:(%d) %s\n\r") go to Session_DebugMsg
+// (session/trace_hook.h), which shows nothing to the host.  The codec (lzss.h) calls
+// nothing: it pulls code and pushes bytes through the context it is handed.
 #pragma once
 
 #include <cstdint>
