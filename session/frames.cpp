@@ -1,6 +1,5 @@
-// Session frames on the transport: header build and decode, whole frames handed to TCP
-// or to the serial bridge, transport results mapped onto session outcomes, and the abort
-// handshake.
+// Session frames: header build and decode, whole frames sent and received through the
+// session's transport (transport.h), and the abort handshake.
 #include <cstring>
 
 #include "platform/platform.h"

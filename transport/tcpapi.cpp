@@ -27,7 +27,12 @@ struct TcpOption {
     uint8_t pending;
 };
 
-constexpr std::array<TcpOption, 11> OPTION_TEMPLATE{{
+// Code 0 is a table entry that cannot be queued; codes 1 to 10 can.
+constexpr int8_t FIRST_QUEUED_CODE = TCPOPT_TCP_UNNAMED_1;
+constexpr int8_t LAST_QUEUED_CODE = TCPOPT_BROADCAST;
+constexpr size_t OPTION_ENTRIES = LAST_QUEUED_CODE + 1;
+
+constexpr std::array<TcpOption, OPTION_ENTRIES> OPTION_TEMPLATE{{
     {NetLevel::None, NetOption::None, 0, 0, 0},
     {NetLevel::Tcp, NetOption::None, 1, 4, 0},
     {NetLevel::Tcp, NetOption::None, 1, 4, 0},
@@ -46,7 +51,7 @@ constexpr std::array<TcpOption, 11> OPTION_TEMPLATE{{
 // created, bound, put to listen and closed under its own lock (taken before the option
 // lock where both are needed); accepts on it run outside, in parallel.
 std::mutex optionLock;
-std::array<TcpOption, 11> options = OPTION_TEMPLATE;
+std::array<TcpOption, OPTION_ENTRIES> options = OPTION_TEMPLATE;
 std::mutex listenLock;
 std::atomic<int32_t> listenSocket{NET_NO_SOCKET};
 std::atomic<int32_t> receiveTimeoutMs{DEFAULT_RECEIVE_TIMEOUT_MS};
@@ -63,7 +68,7 @@ void QueueOption(int8_t code, int32_t value)
     }
 }
 
-bool ValidOption(int8_t code) { return code >= 1 && code <= 10; }
+bool ValidOption(int8_t code) { return code >= FIRST_QUEUED_CODE && code <= LAST_QUEUED_CODE; }
 
 // Under optionLock: the call's own options join the queue, taken by the socket it creates.
 void QueueAll(const TcpQueuedOption *queued, size_t count)
