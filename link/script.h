@@ -28,7 +28,7 @@ void SCRIPT_Restart();
 void SCRIPT_ReadSettings(FILE *settings);
 // Appends a frame record (n = 0: a wait that ended without a frame).
 ScriptResult SCRIPT_Write(short port, const uint8_t *frame, uint16_t n);
-// Replays the next frame record into buffer (at most 4160 bytes), sleeping through the
+// Replays the next frame record into buffer (LINK_BUFFER_SIZE bytes), sleeping through the
 // pause records before it and 200 ms after it.
 ScriptResult SCRIPT_Read(short port, uint8_t *buffer, uint16_t *length);
 bool SCRIPT_Recording(short port);
