@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "link/link.h"
+#include "link/script.h"
 #include "platform/platform.h"
 
 namespace {
@@ -55,8 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (int i = 0; i < MOST_READS; ++i) {
         uint16_t length = 0;
         short got = SCRIPT_Read(REPLAY_PORT, buffer, &length);
-        if (length > LINK_BUFFER_SIZE || (got == 0 && length != 0)) abort();
-        if (got == 0) break;
+        if (length > LINK_BUFFER_SIZE || (got != SCRIPT_DONE && length != 0)) abort();
+        if (got != SCRIPT_DONE) break;
     }
     return 0;
 }

@@ -33,16 +33,17 @@ uint8_t frameData[FRAME_ROOM];
 
 // The session's frame receive, as the decompressor sees it: the next frame of the input,
 // 0 for a pause (non-blocking), -2 when the input is used up (the transport failed).
-short Session_ReceiveFrame(int16_t, uint16_t *payloadLength, uint16_t *final, uint16_t *packed)
+short Session_ReceiveFrame(int16_t, SessionFrame *frame)
 {
     if (!input.More()) return -2;
     uint8_t flags = input.Byte();
     if (pauses && (flags & 0x80)) return 0;
     uint16_t length = static_cast<uint16_t>(input.Byte() % 300);
     for (uint16_t i = 0; i < length; ++i) frameData[i] = input.Byte();
-    *payloadLength = length;
-    *final = (flags & 0x40) ? 1 : 0;
-    *packed = (flags & 0x08) ? 1 : 0;
+    frame->payload = frameData;
+    frame->length = length;
+    frame->final = (flags & 0x40) ? 1 : 0;
+    frame->packed = (flags & 0x08) ? 1 : 0;
     return 1;
 }
 
@@ -58,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (ZIP_UnzipCreate(SESSION, 256) != 0) return 0;
     ZIP_SetVersion(SESSION, (data[0] & 1) ? 2 : 0);
     for (int reads = 0; input.More() && reads < 64; ++reads) {
-        uint16_t wanted = static_cast<uint16_t>(input.Byte() << 8 | input.Byte());
+        uint8_t high = input.Byte();
+        uint16_t wanted = static_cast<uint16_t>(high << 8 | input.Byte());
         wanted = static_cast<uint16_t>(wanted % 2000);
         std::vector<uint8_t> destination(wanted);  // exact: any write past it is caught
         uint16_t done = 0;
@@ -66,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         do {  // a read that paused is called again for the rest, as a host does
             uint16_t count = static_cast<uint16_t>(wanted - done);
             uint8_t last = 0;
-            rc = ZIP_UnzipFrame(SESSION, frameData, destination.data() + done, &count, &last);
+            rc = ZIP_UnzipFrame(SESSION, destination.data() + done, &count, &last);
             if (count > wanted - done) abort();
             if (rc == 1 && !last) abort();
             done = static_cast<uint16_t>(done + count);

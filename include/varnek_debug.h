@@ -53,6 +53,10 @@ void VKD_SetOfferedVersion(uint8_t version);
 
 /* ------------------------------------------------------------ serial link */
 
+/* The largest link frame and the largest decoded frame: LINK_Decode's out buffer of this
+ * many bytes always suffices. */
+#define VKD_LINK_FRAME_MAX 4160
+
 /* The text LINK_FrameDebug writes for a link frame's header byte and n data bytes,
  * "STX , <d:i:r:s> , <Data=n> , <CRC16> , CR", into text (at least 64 bytes). */
 void VKD_LinkFrameText(uint8_t header, uint16_t n, char *text);

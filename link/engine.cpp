@@ -9,6 +9,7 @@
 #include "link/frame.h"
 #include "link/link.h"
 #include "link/rs232.h"
+#include "link/script.h"
 #include "platform/platform.h"
 
 namespace {
@@ -79,6 +80,14 @@ short CheckSequence(short port, LinkPort &p, bool isData, uint16_t length)
     return 1;
 }
 
+// Traces what a script operation reports; true when it was done.
+bool ScriptDone(short port, ScriptResult result)
+{
+    const char *text = SCRIPT_TraceText(result);
+    if (text != nullptr) LINK_Trace(port, "%s", text);
+    return result == SCRIPT_DONE;
+}
+
 }  // namespace
 
 LinkPort *LINK_Port(short port) { return port >= LINK_PORT_FIRST && port <= LINK_PORT_LAST ? &ports[port] : nullptr; }
@@ -112,7 +121,7 @@ uint16_t LINK_ReadRaw(short port, uint8_t *buffer, uint16_t capacity)
 {
     if (LINK_IsScriptRead(port)) {
         uint16_t length = 0;
-        return SCRIPT_Read(port, buffer, &length) ? length : 0;
+        return ScriptDone(port, SCRIPT_Read(port, buffer, &length)) ? length : 0;
     }
     LINK_Trace(port, "\nReceive %d", port);
     uint16_t count = 0;
@@ -121,7 +130,7 @@ uint16_t LINK_ReadRaw(short port, uint8_t *buffer, uint16_t capacity)
     for (uint32_t drawn = 0; count < capacity; ++drawn) {
         uint8_t c = 0;
         if (drawn == RAW_READ_BUDGET || RS232_ReceiveCharWait(port, &c) == -1) {
-            if (SCRIPT_Recording(port)) SCRIPT_Write(port, nullptr, 0);
+            if (SCRIPT_Recording(port)) ScriptDone(port, SCRIPT_Write(port, nullptr, 0));
             return 0;  // a partial frame is dropped
         }
         buffer[count] = c;
@@ -137,7 +146,7 @@ uint16_t LINK_ReadRaw(short port, uint8_t *buffer, uint16_t capacity)
         started = true;
         ++count;
     }
-    if (SCRIPT_Recording(port)) SCRIPT_Write(port, buffer, count);
+    if (SCRIPT_Recording(port)) ScriptDone(port, SCRIPT_Write(port, buffer, count));
     if (!complete) {
         LINK_Trace(port, "!!! Received more than buffer size %d !!!!", capacity);
         return static_cast<uint16_t>(capacity + 1);

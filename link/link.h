@@ -4,6 +4,10 @@
 // A data frame is sent and the next good frame from the peer, data or ACK, answers
 // it; while none comes the receiver drains the line and sends the last frame again, up
 // to the port's retry limit.  Each port keeps two 3-bit sequence counters.
+//
+// Seams.  The engine calls down into the serial-port component (rs232.h) and into the
+// script code (script.h), which records and replays frames and reports back by result,
+// calling nothing of the engine.  The link layer calls nothing above it.
 #pragma once
 
 #include <cstdint>
@@ -60,13 +64,4 @@ short LINK_RcvFrame(short port, uint8_t *buffer, uint16_t capacity);
 short LINK_NoiseFilter(short port);
 void LINK_Trace(short port, const char *format, ...);
 
-// Scripts (record and replay of received frames).  LINK_ScriptInit restarts them and
-// reads LINKSCRIPT.INI's entries ("port = %hd mode = %s ", at most 500; ports outside
-// 1-500 and mode words other than READ and WRITE in any case change nothing).
-void SCRIPT_Restart();
-void SCRIPT_ReadSettings(FILE *settings);
-short SCRIPT_Write(short port, const uint8_t *frame, uint16_t n);
-short SCRIPT_Read(short port, uint8_t *buffer, uint16_t *length);
-bool SCRIPT_Recording(short port);
-// Sleeps value tenths of a second for 0, 1 and 2, and 200 ms for any larger value.
-void SCRIPT_Pause(uint32_t value);
+// Scripts (record and replay of received frames): script.h.

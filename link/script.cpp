@@ -4,6 +4,8 @@
 // A script file is a sequence of records: a type byte (1 pause, 2 frame), a 32-bit
 // length L (least significant byte first), then L bytes: the raw frame as it came off
 // the line (L = 0: a wait that ended without a frame), or a pause in tenths of a second.
+#include "link/script.h"
+
 #include <array>
 #include <cctype>
 #include <cstdio>
@@ -75,12 +77,11 @@ void SCRIPT_Restart()
 namespace {
 
 // Ends a replay pass: the next read starts at the first record again.
-short EndOfScript(short port, FILE *f, const char *trace)
+ScriptResult EndOfScript(short port, FILE *f, ScriptResult why)
 {
-    LINK_Trace(port, "%s", trace);
     fclose(f);
     positions[port] = 0;
-    return 0;
+    return why;
 }
 
 }  // namespace
@@ -89,55 +90,59 @@ void SCRIPT_Pause(uint32_t value) { Platform_SleepMs(value <= 2 ? value * 100 : 
 
 bool SCRIPT_Recording(short port) { return ModeOf(port) == ScriptMode::Record; }
 
-short SCRIPT_Write(short port, const uint8_t *frame, uint16_t n)
+const char *SCRIPT_TraceText(ScriptResult result)
 {
-    if (ModeOf(port) != ScriptMode::Record) return 0;
-    FILE *f = fopen(ScriptFile(port).c_str(), "ab");
-    if (f == nullptr) {
-        LINK_Trace(port, "SCRIPT WRITE: Can't open");
-        return 0;
+    switch (result) {
+    case SCRIPT_DONE:
+    case SCRIPT_OFF: return nullptr;
+    case SCRIPT_CANT_OPEN: return "SCRIPT WRITE: Can't open";
+    case SCRIPT_CANT_WRITE: return "SCRIPT WRITE: Can't write";
+    case SCRIPT_NOT_FOUND: return "SCRIPT READ : File not found";
+    case SCRIPT_READ_END: return "SCRIPT READ : Read End Of File (read)";
+    case SCRIPT_SEEK_END: return "SCRIPT READ : Seek End Of File (seek)";
     }
+    return nullptr;
+}
+
+ScriptResult SCRIPT_Write(short port, const uint8_t *frame, uint16_t n)
+{
+    if (ModeOf(port) != ScriptMode::Record) return SCRIPT_OFF;
+    FILE *f = fopen(ScriptFile(port).c_str(), "ab");
+    if (f == nullptr) return SCRIPT_CANT_OPEN;
     uint8_t head[5] = {RECORD_FRAME};
     Bytes_PutLE32(head + 1, n);
     bool ok = fwrite(head, 1, 1, f) == 1 && fwrite(head + 1, 1, 4, f) == 4;
     if (ok && n > 0) ok = fwrite(frame, 1, n, f) == n;
     fclose(f);
-    if (!ok) {
-        LINK_Trace(port, "SCRIPT WRITE: Can't write");
-        return 0;
-    }
-    return 1;
+    return ok ? SCRIPT_DONE : SCRIPT_CANT_WRITE;
 }
 
-short SCRIPT_Read(short port, uint8_t *buffer, uint16_t *length)
+ScriptResult SCRIPT_Read(short port, uint8_t *buffer, uint16_t *length)
 {
     *length = 0;
-    if (ModeOf(port) != ScriptMode::Replay) return 0;
+    if (ModeOf(port) != ScriptMode::Replay) return SCRIPT_OFF;
     FILE *f = fopen(ScriptFile(port).c_str(), "rb");
-    if (f == nullptr) {
-        LINK_Trace(port, "SCRIPT READ : File not found");
-        return 0;
-    }
-    if (!Platform_FileSeek(f, positions[port])) return EndOfScript(port, f, "SCRIPT READ : Seek End Of File (seek)");
+    if (f == nullptr) return SCRIPT_NOT_FOUND;
+    if (!Platform_FileSeek(f, positions[port])) return EndOfScript(port, f, SCRIPT_SEEK_END);
     for (;;) {
         uint8_t head[5];
         if (fread(head, 1, 1, f) != 1 || fread(head + 1, 1, 4, f) != 4) {
-            return EndOfScript(port, f, "SCRIPT READ : Read End Of File (read)");
+            return EndOfScript(port, f, SCRIPT_READ_END);
         }
         uint32_t size = Bytes_GetLE32(head + 1);
         if (head[0] == RECORD_FRAME && size <= LINK_BUFFER_SIZE) {
             if (size > 0 && fread(buffer, 1, size, f) != size) {
-                return EndOfScript(port, f, "SCRIPT READ : Read End Of File (read)");
+                return EndOfScript(port, f, SCRIPT_READ_END);
             }
             *length = static_cast<uint16_t>(size);
             SCRIPT_Pause(REPLAY_PAUSE);
             positions[port] = Platform_FileTell(f);
             fclose(f);
-            return 1;
+            return SCRIPT_DONE;
         }
         if (head[0] == RECORD_PAUSE && size == 4) {
             uint8_t value[4];
-            if (fread(value, 1, 4, f) != 4) return EndOfScript(port, f, "SCRIPT READ : Read End Of File (read)");
+            if (fread(value, 1, 4, f) != 4) return EndOfScript(port, f, SCRIPT_READ_END);
             SCRIPT_Pause(Bytes_GetLE32(value));
             continue;
         }
@@ -145,12 +150,12 @@ short SCRIPT_Read(short port, uint8_t *buffer, uint16_t *length)
         // buffer: skipped.  A frame skipped so counts as a wait that ended empty.  A
         // record reaching past the end of the file is the end of the file.
         int64_t next = Platform_FileTell(f) + static_cast<int64_t>(size);
-        if (next > Platform_FileSize(f)) return EndOfScript(port, f, "SCRIPT READ : Read End Of File (read)");
-        if (!Platform_FileSeek(f, next)) return EndOfScript(port, f, "SCRIPT READ : Seek End Of File (seek)");
+        if (next > Platform_FileSize(f)) return EndOfScript(port, f, SCRIPT_READ_END);
+        if (!Platform_FileSeek(f, next)) return EndOfScript(port, f, SCRIPT_SEEK_END);
         if (head[0] == RECORD_FRAME) {
             positions[port] = next;
             fclose(f);
-            return 1;
+            return SCRIPT_DONE;
         }
     }
 }

@@ -70,8 +70,7 @@ short RxData(int16_t id, void *buffer, uint16_t length, uint16_t *count)
     }
     uint16_t got = static_cast<uint16_t>(length - done);
     uint8_t last = 0;
-    int16_t rc = ZIP_UnzipFrame(static_cast<uint16_t>(id), rec->rxBuffer, static_cast<uint8_t *>(buffer) + done, &got,
-                                &last);
+    int16_t rc = ZIP_UnzipFrame(static_cast<uint16_t>(id), static_cast<uint8_t *>(buffer) + done, &got, &last);
     *count = static_cast<uint16_t>(done + got);
     rec = Session_Record(id);
     if (rc == ZIP_WOULD_BLOCK && rec != nullptr) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "link/frame.h"
+#include "link/link.h"
 #include "link/rs232.h"
 #include "platform/net.h"
 #include "session/frame_header.h"
@@ -16,6 +17,7 @@
 #include "zip/zip.h"
 
 static_assert(VKD_FRAME_PAYLOAD == SESSION_FRAME_PAYLOAD, "the frame size sessions announce");
+static_assert(VKD_LINK_FRAME_MAX == LINK_BUFFER_SIZE, "the link frame buffer");
 static_assert(VKD_PCAP_ETHERNET == PCAP_ETHERNET && VKD_PCAP_USER0 == PCAP_USER0, "pcap link types");
 static_assert(VKD_PCAP_FILE_HEADER == PCAP_FILE_HEADER && VKD_PCAP_RECORD_HEADER == PCAP_RECORD_HEADER,
               "pcap header sizes");
@@ -45,9 +47,9 @@ int VKD_SessionExists(short id) { return Session_Record(id) != nullptr ? 1 : 0; 
 
 int VKD_SessionPeerAddress(short id, uint8_t addr[4])
 {
-    const SessionRecord *rec = Session_Record(id);
-    if (rec == nullptr || rec->linkPort != 0 || rec->handle == SESSION_NO_HANDLE) return 0;
-    return Net_PeerAddress(rec->handle, addr) ? 1 : 0;
+    int32_t socket = Session_TransportSocket(id);
+    if (socket == SESSION_NO_HANDLE) return 0;
+    return Net_PeerAddress(socket, addr) ? 1 : 0;
 }
 
 void VKD_SetOfferedVersion(uint8_t version) { ZIP_SetOfferedVersion(version); }

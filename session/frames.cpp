@@ -1,13 +1,10 @@
-// Session frames on the transport: header build and decode, whole frames handed to TCP
-// or to the serial bridge, transport results mapped onto session outcomes, and the abort
-// handshake.
+// Session frames: header build and decode, whole frames sent and received through the
+// session's transport (transport.h), and the abort handshake.
 #include <cstring>
 
 #include "platform/platform.h"
 #include "session/session.h"
-#include "transport/linkapi.h"
-#include "transport/tcp_stream.h"
-#include "transport/tcpapi.h"
+#include "transport/abort.h"
 
 namespace {
 
@@ -129,27 +126,18 @@ short DecodeHeader(int16_t id, SessionRecord *rec)
 
 bool AbortRequested() { return ABORT_Check() != 0; }
 
-// The transport was stopped by the host's abort callback: abort the session toward the
-// peer unless an abort is already under way.
-short StoppedByCallback(int16_t id, SessionRecord *rec, short whileAborting)
-{
-    if (rec->aborting) return whileAborting;
-    Session_SendAbort(id, CLOSE_CALLBACK_ABORT, Session_Text(VK_TEXT_PEER_ABORTED));
-    return VK_FAIL;
-}
-
 }  // namespace
 
 short Session_SendFrame(int16_t id, uint16_t payloadLength, uint16_t final, uint8_t packed)
 {
     SessionRecord *rec = Session_Record(id);
     if (rec == nullptr) return VK_FAIL;
-    if (rec->linkPort == 0 && !rec->aborting && TcpStream_IsReceive(rec->rxStream, rec->handle)) {
+    if (!rec->aborting && Session_TransportFrameWaiting(rec)) {
         Session_BugDebugMsg(id, "1.SwIsReceive = 1");
-        uint16_t length, last, compressed;
+        SessionFrame frame;
         // A non-blocking time-out here fails the send without a text of its own: the
         // layer that asked for the send reports it.
-        if (Session_ReceiveFrame(id, &length, &last, &compressed) != VK_DONE) return VK_FAIL;
+        if (Session_ReceiveFrame(id, &frame) != VK_DONE) return VK_FAIL;
         rec = Session_Record(id);
         if (rec == nullptr) return VK_FAIL;
     }
@@ -177,10 +165,10 @@ void Session_ForgetPartial(SessionRecord *rec)
 {
     rec->rxResuming = 0;
     rec->readPending = 0;
-    TcpStream_Reset(rec->rxStream);
+    Session_TransportForgetInput(rec);
 }
 
-short Session_ReceiveFrame(int16_t id, uint16_t *payloadLength, uint16_t *final, uint16_t *packed)
+short Session_ReceiveFrame(int16_t id, SessionFrame *frame)
 {
     SessionRecord *rec = Session_Record(id);
     if (rec == nullptr) return VK_FAIL;
@@ -215,70 +203,11 @@ short Session_ReceiveFrame(int16_t id, uint16_t *payloadLength, uint16_t *final,
         Session_Fail(id, text);  // the peer's reason
         return VK_FAIL;
     }
-    *packed = rec->rxPacked;
-    *payloadLength = rec->rxExpected;
-    *final = rec->rxEnd;
+    frame->payload = rec->rxBuffer;
+    frame->length = rec->rxExpected;
+    frame->final = rec->rxEnd;
+    frame->packed = rec->rxPacked;
     return VK_DONE;
-}
-
-short Session_TransportSend(int16_t id, const uint8_t *data, uint16_t length)
-{
-    SessionRecord *rec = Session_Record(id);
-    if (rec == nullptr) return VK_FAIL;
-    short rc;
-    bool stopped;
-    if (rec->linkPort == 0) {
-        rc = TCPAPI_Send(rec->handle, data, length);
-        if (rc == TCPAPI_DONE) return VK_DONE;
-        if (rc == TCPAPI_FAILED) rec->handle = SESSION_NO_HANDLE;  // the transport closed it
-        stopped = rc == TCPAPI_ABORTED;
-    } else {
-        rc = LINKAPI_Write(static_cast<int16_t>(rec->linkPort), data, length);
-        if (rc == LINKAPI_DONE) return VK_DONE;
-        stopped = rc == LINKAPI_ABORTED || AbortRequested();
-    }
-    if (stopped) return StoppedByCallback(id, rec, VK_DONE);
-    Session_Fail(id, Session_Text(VK_TEXT_HARDWARE));
-    return VK_FAIL;
-}
-
-short Session_TransportReceive(int16_t id, uint8_t *buffer, uint16_t count, uint16_t *got)
-{
-    *got = 0;
-    SessionRecord *rec = Session_Record(id);
-    if (rec == nullptr) return VK_FAIL;
-    rec->wouldBlock = 0;
-    *got = count;
-    bool stopped;
-    if (rec->linkPort == 0) {
-        short rc = TcpStream_WaitForData(rec->rxStream, rec->handle, buffer, got);
-        if (rc == TCPAPI_DONE && *got == count) return VK_DONE;
-        // A failure, or the peer's close, has closed the socket in the transport.
-        if (rc == TCPAPI_FAILED || rc == TCPAPI_DONE) rec->handle = SESSION_NO_HANDLE;
-        if (rc == TCPAPI_TIMEOUT) {
-            if (rec->blocking) {
-                Session_Fail(id, Session_Text(VK_TEXT_HARDWARE));
-                return VK_FAIL;
-            }
-            rec->wouldBlock = 1;
-            return VK_FAIL;
-        }
-        stopped = rc == TCPAPI_ABORTED;
-    } else {
-        short rc = LINKAPI_Read(static_cast<int16_t>(rec->linkPort), buffer, got);
-        if (rc == LINKAPI_DONE) return VK_DONE;
-        *got = 0;
-        stopped = rc == LINKAPI_ABORTED || AbortRequested();
-    }
-    if (stopped) return StoppedByCallback(id, rec, VK_FAIL);
-    Session_Fail(id, Session_Text(VK_TEXT_HARDWARE));
-    return VK_FAIL;
-}
-
-void Session_TransportEndOfMessage(int16_t id)
-{
-    SessionRecord *rec = Session_Record(id);
-    if (rec != nullptr && rec->linkPort != 0) LINKAPI_Push(static_cast<int16_t>(rec->linkPort));
 }
 
 void Session_AwaitDisconnect(int16_t id)
@@ -287,7 +216,7 @@ void Session_AwaitDisconnect(int16_t id)
     for (;;) {
         SessionRecord *rec = Session_Record(id);
         if (rec == nullptr) return;
-        if (rec->linkPort == 0 && !TCPAPI_IsConnected(rec->handle)) return;
+        if (!Session_TransportConnected(rec)) return;
         if (Platform_Time() - start > ABORT_DISCONNECT_SECONDS) return;
         if (AbortRequested()) return;
         Platform_SleepMs(PLATFORM_POLL_MS);

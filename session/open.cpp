@@ -3,15 +3,12 @@
 #include <cstring>
 
 #include "session/session.h"
-#include "transport/linkapi.h"
-#include "transport/tcpapi.h"
 #include "zip/zip.h"
 
 namespace {
 
 constexpr size_t TEXT_FIELD = 16;
 constexpr uint16_t PEER_HOLD_DEFAULT = 5;
-constexpr uint16_t LINK_PORT_INVALID = 0xFFFF;  // a number no serial port has
 
 enum class Role { Active, Passive };
 
@@ -52,21 +49,6 @@ void ReportPeer(const SessionRecord *rec, SessionPeerInfo *peer)
     peer->serviceOption = rec->peerServiceOption;
 }
 
-void SerialSetUp(const SessionRecord *rec)
-{
-    if (rec->linkPort != 0) LINKAPI_SetP2P(static_cast<int16_t>(rec->linkPort), rec->viaCentre ? 0 : 1);
-}
-
-// Queued before every TCP open, for the socket that open creates: no delay on, and
-// codes 1, 2 and 3 at 0.
-constexpr TcpQueuedOption SESSION_TCP_OPTIONS[] = {{TCPOPT_NODELAY, 1}, {1, 0}, {2, 0}, {3, 0}};
-constexpr size_t SESSION_TCP_OPTION_COUNT = sizeof SESSION_TCP_OPTIONS / sizeof SESSION_TCP_OPTIONS[0];
-
-int32_t SerialHandle(int16_t rc) { return rc == LINKAPI_DONE ? 1 : -1; }
-
-// Every negative transport result is a failed open.
-int32_t AsHandle(int32_t rc) { return rc < 0 ? -1 : rc; }
-
 short FailQuietly(int16_t id)
 {
     Session_Release(id, ReleasePause::No);
@@ -76,8 +58,8 @@ short FailQuietly(int16_t id)
 short ExchangeFrame(int16_t id, bool send)
 {
     if (send) return Session_SendFrame(id, 0, 1, 0);
-    uint16_t length, final, packed;
-    return Session_ReceiveFrame(id, &length, &final, &packed);
+    SessionFrame frame;
+    return Session_ReceiveFrame(id, &frame);
 }
 
 short Open(VK_ID word, SessionOpenParams *params, SessionPeerInfo *peer, OpenKind kind)
@@ -107,10 +89,8 @@ short Session_OpenActive(int16_t id, const SessionOpenParams *params, SessionPee
     rec->opened = 1;
     rec->turn = TURN_SEND;
     CopyParams(rec, params);
-    rec->linkPort = Session_ParseAddress(rec->remoteAddress);
-    SerialSetUp(rec);
-    rec->handle = Session_TransportCall(id);
-    if (rec->handle == -1) return FailQuietly(id);
+    Session_TransportChoose(rec, rec->remoteAddress);
+    if (Session_TransportCall(id) != VK_DONE) return FailQuietly(id);
     Session_BugDebugMsg(id, "Snd empty frame");
     if (ExchangeFrame(id, true) != VK_DONE) return FailQuietly(id);
     Session_BugDebugMsg(id, "Rcv empty frame");
@@ -137,17 +117,10 @@ short Session_OpenPassive(int16_t id, SessionOpenParams *params, SessionPeerInfo
     }
     CopyParams(rec, params);
     Session_DebugMsg(id, "Session is waiting ...");
-    if (rec->linkPort == 0 && rec->handle >= 0) {
-        TCPAPI_Close(rec->handle);  // accepted by an earlier call that ran out of time
-        rec->handle = -1;
-    }
-    rec->linkPort = Session_ParseAddress(rec->localAddress);
-    SerialSetUp(rec);
+    Session_TransportDrop(rec);  // a socket accepted by an earlier call that ran out of time
+    Session_TransportChoose(rec, rec->localAddress);
     Session_ForgetPartial(rec);
-    int32_t handle = Session_TransportListen(id);
-    rec = Session_Record(id);
-    if (rec == nullptr || handle == -1) return VK_FAIL;
-    rec->handle = handle;
+    if (Session_TransportListen(id) != VK_DONE) return VK_FAIL;
     if (ExchangeFrame(id, false) != VK_DONE) return VK_FAIL;
     rec = Session_Record(id);
     if (rec == nullptr) return VK_FAIL;
@@ -204,47 +177,6 @@ short Session_Prepare(int16_t id)
     rec->peerHold = PEER_HOLD_DEFAULT;
     Session_ForgetPartial(rec);
     return VK_DONE;
-}
-
-uint16_t Session_ParseAddress(const char *text)
-{
-    size_t n = strnlen(text, TEXT_FIELD);
-    if (memchr(text, '.', n) != nullptr) return 0;
-    size_t i = 0;
-    while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
-    bool negative = i < n && text[i] == '-';
-    if (i < n && (text[i] == '-' || text[i] == '+')) ++i;
-    long value = 0;
-    for (; i < n && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > 0xFFFF) return LINK_PORT_INVALID;
-    }
-    if (negative && value != 0) return LINK_PORT_INVALID;
-    return static_cast<uint16_t>(value);
-}
-
-int32_t Session_TransportCall(int16_t id)
-{
-    SessionRecord *rec = Session_Record(id);
-    if (rec->linkPort == 0) {
-        Session_BugDebugMsg(id, "SwOpen TCPAPI");
-        return AsHandle(
-            TCPAPI_OpenWith(SESSION_TCP_OPTIONS, SESSION_TCP_OPTION_COUNT, rec->remoteAddress, rec->service, 1));
-    }
-    Session_BugDebugMsg(id, "SwOpen LINKAPI");
-    return SerialHandle(LINKAPI_Open(static_cast<int16_t>(rec->linkPort), rec->service));
-}
-
-int32_t Session_TransportListen(int16_t id)
-{
-    SessionRecord *rec = Session_Record(id);
-    if (rec->linkPort == 0) {
-        Session_BugDebugMsg(id, "SwOpen TCPAPI");
-        return AsHandle(TCPAPI_WaitForOpenWith(SESSION_TCP_OPTIONS, SESSION_TCP_OPTION_COUNT, rec->localAddress,
-                                               rec->service, 1));
-    }
-    Session_BugDebugMsg(id, "SwOpen LINKAPI");
-    return SerialHandle(LINKAPI_WaitForOpen(static_cast<int16_t>(rec->linkPort)));
 }
 
 extern "C" {

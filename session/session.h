@@ -3,11 +3,21 @@
 // A session lives in one of 500 slots.  Its record and its two 320-byte buffers are
 // allocated by Session_Create and freed by Session_Release, through which every end of
 // a session goes (close, abort, peer close, failure).
+//
+// Seams.  Downward, the layer drives a session's transport only through transport.h
+// (TCP or the serial bridge, chosen once by the open) and its compression through
+// zip/zip.h.  Upward, it offers the layers below exactly two headers: frame_io.h (the
+// frame send and receive the compressor and decompressor call) and trace_hook.h (the
+// status and debug lines the transport and compression layers write).  No layer below
+// includes this header.
 #pragma once
 
 #include <cstdint>
 
 #include "session/frame_header.h"
+#include "session/frame_io.h"
+#include "session/trace_hook.h"
+#include "session/transport.h"
 #include "transport/tcp_stream.h"
 #include "varnek.h"
 
@@ -65,10 +75,11 @@ struct SessionRecord {
     uint8_t aborting;           // an abort of this session is under way
     char localAddress[16];      // address text of the passive open
     char remoteAddress[16];     // address text of the active open
-    int32_t handle;             // TCP socket, or 1 for a serial session; -1 none
+    SessionTransport transport; // chosen by the open from its address text
+    int32_t handle;             // TCP socket; -1 none (always for a serial session)
     uint16_t blocking;          // 1 blocking, 0 non-blocking
     uint16_t wouldBlock;        // a non-blocking receive ran out of time
-    uint16_t linkPort;          // serial port 1..500, 0 for TCP
+    uint16_t linkPort;          // serial port 1..500 of a serial session, 0 for TCP
     uint16_t viaCentre;         // serial: 1 log in to the centre, 0 peer-to-peer
     uint16_t peerFrameSize;     // payload size announced by the peer (256)
     uint16_t txLength;          // bytes held in txBuffer
@@ -143,12 +154,6 @@ void Session_ForgetDisplay();
 // One-time preparation of an open: flags cleared, compression contexts made, this
 // side's compression version read.  1, or -2 (shown and released).
 short Session_Prepare(int16_t id);
-// The serial port named by an address text, or 0 for TCP (a text with a full stop, or
-// no number).  A number above 65535 or below 0 gives 0xFFFF, which no port has.
-uint16_t Session_ParseAddress(const char *text);
-// The transport handle (socket, or 1 for a serial port), or -1.
-int32_t Session_TransportCall(int16_t id);
-int32_t Session_TransportListen(int16_t id);
 short Session_OpenActive(int16_t id, const SessionOpenParams *params, SessionPeerInfo *peer);
 short Session_OpenPassive(int16_t id, SessionOpenParams *params, SessionPeerInfo *peer);
 
@@ -166,19 +171,8 @@ short Session_OpenPassive(int16_t id, SessionOpenParams *params, SessionPeerInfo
 // failure, the peer's close), the record forgets it, so that every socket is closed
 // exactly once.
 
-// Sends the txLength = payloadLength bytes at the start of txBuffer as one frame, with
-// the header the send flags ask for (the end and close parts only when final is 1).
-// Over TCP a frame already waiting from the peer is read first.  1 or -2.
-short Session_SendFrame(int16_t id, uint16_t payloadLength, uint16_t final, uint8_t packed);
-// Receives the next frame's payload into rxBuffer.  1; 0 when a non-blocking time-out
-// came first (wouldBlock set, the session kept: the next call goes on with the same
-// frame where it stopped); -2 failure.
-short Session_ReceiveFrame(int16_t id, uint16_t *payloadLength, uint16_t *final, uint16_t *packed);
-// Whole runs of bytes to and from the transport, with failures mapped: 1 or -2.  *got
-// tells how many bytes a receive placed, also when it timed out.
-short Session_TransportSend(int16_t id, const uint8_t *data, uint16_t length);
-short Session_TransportReceive(int16_t id, uint8_t *buffer, uint16_t count, uint16_t *got);
-void Session_TransportEndOfMessage(int16_t id);
+// Session_SendFrame and Session_ReceiveFrame: frame_io.h.  A received payload lies in
+// rxBuffer; a non-blocking time-out of a receive sets wouldBlock.
 // Waits up to 10 s (whole seconds) for the peer to drop the connection.
 void Session_AwaitDisconnect(int16_t id);
 // Sends an abort frame with code 1 or 2 and text, waits for the disconnect, shows the

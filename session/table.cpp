@@ -6,9 +6,11 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "transport/linkapi.h"
 #include "transport/tcpapi.h"
+#include "zip/registry.h"
 #include "zip/zip.h"
+
+static_assert(REGISTRY_SLOTS == SESSION_MAX, "every session id has its own compression registry slot");
 
 namespace {
 
@@ -22,9 +24,6 @@ bool tableLockReady = false;
 
 // The stamp of a slot being released: automatic choice skips it (no clock reaches it).
 constexpr int64_t SLOT_RELEASING = INT64_MAX - SESSION_SLOT_HOLD_SECONDS;
-
-constexpr uint16_t LINK_PORT_FIRST = 1;
-constexpr uint16_t LINK_PORT_LAST = 500;
 
 bool SlotQualifies(int slot, int64_t now)
 {
@@ -64,15 +63,6 @@ SessionRecord *AllocateRecord()
     return rec;
 }
 
-void CloseTransport(const SessionRecord *rec)
-{
-    if (rec->linkPort == 0) {
-        TCPAPI_Close(rec->handle);
-        return;
-    }
-    LINKAPI_Push(static_cast<int16_t>(rec->linkPort));
-}
-
 // A reset drops a session without a word to the peer: its memory, compression
 // contexts and socket go, nothing is sent.
 void Drop(int16_t id)
@@ -81,7 +71,7 @@ void Drop(int16_t id)
     if (rec == nullptr) return;
     ZIP_ZipDelete(static_cast<uint16_t>(id));
     ZIP_UnzipDelete(static_cast<uint16_t>(id));
-    if (rec->linkPort == 0) TCPAPI_Close(rec->handle);
+    Session_TransportDrop(rec);
     FreeRecord(rec);
     sessionTable[id].store(nullptr, std::memory_order_relaxed);
 }
@@ -109,7 +99,7 @@ void Session_Release(int16_t id, ReleasePause pause)
     rec->aborting = 0;
     ZIP_ZipDelete(static_cast<uint16_t>(id));
     ZIP_UnzipDelete(static_cast<uint16_t>(id));
-    CloseTransport(rec);
+    Session_TransportClose(rec);
     FreeRecord(rec);
     sessionTable[id].store(nullptr, std::memory_order_release);
     if (pause == ReleasePause::Yes) Session_PauseSeconds(SESSION_RELEASE_PAUSE_SECONDS);
@@ -170,10 +160,7 @@ void Session_Reset(void)
     ZIP_ZipReset();
     ZIP_UnzipReset();
     ZIP_DefReset();
-    TCPAPI_Init();
-    for (uint16_t port = LINK_PORT_FIRST; port <= LINK_PORT_LAST; ++port) {
-        LINKAPI_Reset(static_cast<int16_t>(port));
-    }
+    Session_TransportReset();
 }
 
 short Session_Create(short *idp)

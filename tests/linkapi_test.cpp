@@ -141,6 +141,26 @@ TEST_F(Bridge, PeerToPeerStartsSilentlyAndBlocksCountFromOne)
     EXPECT_EQ(block, (Bytes{0x22, 0x24, 0x00, 0x01, '0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
 }
 
+TEST_F(Bridge, TracesNameEachBlockByCodeAndNumberInEitherDirection)
+{
+    LINKAPI_SetP2P(port, 1);
+    LINKAPI_Open(port, 5005);
+    TakeTraces();
+    LINKAPI_Write(port, reinterpret_cast<const uint8_t *>("0123456789"), 10);
+    LINKAPI_Push(port);
+    EXPECT_EQ(far.Receive(), (Bytes{0x22, 0x24, 0x00, 0x01, '0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
+    far.SendBlock({'a', 'b', 'c', 'd', 'e'}, 0x8002, 8739);
+    uint8_t buffer[8] = {};
+    uint16_t count = 5;
+    EXPECT_EQ(LINKAPI_Read(port, buffer, &count), LINKAPI_DONE);
+    std::vector<std::string> bridge;
+    for (const std::string &line : TakeTraces()) {
+        if (line.rfind("APPCOM", 0) == 0) bridge.push_back(line);
+    }
+    EXPECT_EQ(bridge, (std::vector<std::string>{"APPCOM Send : Code= 8740 , Bl#=1 , <Data=10>",
+                                                "APPCOM Rcv  : Code= 8739 , Bl#=2 LAST, <Data=5>"}));
+}
+
 TEST_F(Bridge, ReadsTakeWhatTheyNeedAndPassTheTurn)
 {
     LINKAPI_WaitForOpen(port);

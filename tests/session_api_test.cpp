@@ -14,6 +14,7 @@
 #include "support/session_pair.h"
 #include "support/session_wiring.h"
 #include "support/tcp_peer.h"
+#include "transport/linkapi.h"
 #include "zip/zip.h"
 
 namespace {
@@ -109,6 +110,25 @@ TEST_F(Sessions, AddressTextsSelectTheTransport)
     EXPECT_EQ(Session_ParseAddress("modem"), 0);
     EXPECT_EQ(Session_ParseAddress("70000"), 0xFFFF) << "no port has that number";
     EXPECT_EQ(Session_ParseAddress("-3"), 0xFFFF);
+}
+
+TEST_F(Sessions, TheChosenTransportHoldsASocketOnlyOverTcp)
+{
+    short id = -1;
+    ASSERT_EQ(Session_Create(&id), VK_DONE);
+    SessionRecord *rec = Session_Record(id);
+    rec->viaCentre = 0;
+    Session_TransportChoose(rec, "7");
+    EXPECT_EQ(rec->transport, SessionTransport::Serial);
+    EXPECT_EQ(rec->linkPort, 7);
+    EXPECT_EQ(LINKAPI_Port(7)->p2p, 1) << "the port is told it logs in to no centre";
+    rec->handle = 5;  // a stale number: a serial session never hands it out
+    EXPECT_EQ(Session_TransportSocket(id), -1);
+    Session_TransportChoose(rec, "010.000.000.001");
+    EXPECT_EQ(rec->transport, SessionTransport::Tcp);
+    EXPECT_EQ(rec->linkPort, 0);
+    EXPECT_EQ(Session_TransportSocket(id), 5);
+    rec->handle = -1;
 }
 
 TEST_F(Sessions, OpeningAnOpenSessionReleasesIt)

@@ -86,8 +86,8 @@ TEST_F(SessionFrames, ReceivedAbortFrameShowsAtMost64TextBytes)
 {
     id = WireSession(socket, TURN_RECEIVE);
     peer.Send(Concat({{0x50, 0x00, 0xC8, 0x01}, Text(std::string(200, 'q'))}));
-    uint16_t length, final, packed;
-    EXPECT_EQ(Session_ReceiveFrame(id, &length, &final, &packed), VK_FAIL);
+    SessionFrame frame;
+    EXPECT_EQ(Session_ReceiveFrame(id, &frame), VK_FAIL);
     EXPECT_EQ(Session_Record(id), nullptr);
     EXPECT_EQ(display.Lines(), (std::vector<DisplayLine>{{1, std::string(64, 'q'), 1}}));
 }
@@ -125,15 +125,15 @@ TEST_F(SessionFrames, FrameWithoutEndCarriesThePeersFrameSize)
     Bytes payload(256);
     for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i);
     peer.Send(Concat({{0x08}, payload, {0x60, 0x00, 0x01, 0x42, 0xEE}}));
-    uint16_t length = 0, final = 9, packed = 0;
-    ASSERT_EQ(Session_ReceiveFrame(id, &length, &final, &packed), VK_DONE);
-    EXPECT_EQ(length, 256);
-    EXPECT_EQ(final, 0);
-    EXPECT_EQ(packed, 1);
+    SessionFrame frame{nullptr, 0, 9, 0};
+    ASSERT_EQ(Session_ReceiveFrame(id, &frame), VK_DONE);
+    EXPECT_EQ(frame.length, 256);
+    EXPECT_EQ(frame.final, 0);
+    EXPECT_EQ(frame.packed, 1);
     EXPECT_EQ(Bytes(Rec()->rxBuffer, Rec()->rxBuffer + 256), payload);
-    ASSERT_EQ(Session_ReceiveFrame(id, &length, &final, &packed), VK_DONE);
-    EXPECT_EQ(length, 1);
-    EXPECT_EQ(final, 1);
+    ASSERT_EQ(Session_ReceiveFrame(id, &frame), VK_DONE);
+    EXPECT_EQ(frame.length, 1);
+    EXPECT_EQ(frame.final, 1);
     EXPECT_EQ(Rec()->peerHold, 0x42);
     EXPECT_EQ(Rec()->rxBuffer[0], 0xEE);
 }
@@ -143,8 +143,8 @@ TEST_F(SessionFrames, PayloadLongerThanTheReceiveBufferIsATransportFailure)
     id = WireSession(socket, TURN_RECEIVE);
     peer.Send(Bytes{0x40, 0x01, 0x41});
     peer.Send(Bytes(321, 0xAA));
-    uint16_t length, final, packed;
-    EXPECT_EQ(Session_ReceiveFrame(id, &length, &final, &packed), VK_FAIL);
+    SessionFrame frame;
+    EXPECT_EQ(Session_ReceiveFrame(id, &frame), VK_FAIL);
     EXPECT_EQ(Session_Record(id), nullptr);
     EXPECT_EQ(display.Lines(), (std::vector<DisplayLine>{{1, "Hardware Level Failure or T.O.", 1}}));
 }
@@ -156,8 +156,8 @@ TEST_F(SessionFrames, OlderProtocolVersionIsRefusedQuietly)
     open[0] = 0xC0;
     open[1] = 3;
     peer.Send(open);
-    uint16_t length, final, packed;
-    EXPECT_EQ(Session_ReceiveFrame(id, &length, &final, &packed), VK_FAIL);
+    SessionFrame frame;
+    EXPECT_EQ(Session_ReceiveFrame(id, &frame), VK_FAIL);
     EXPECT_NE(Session_Record(id), nullptr) << "not released";
     EXPECT_TRUE(display.Lines().empty());
 }
@@ -168,8 +168,8 @@ TEST_F(SessionFrames, CallbackStopSendsTheAbortTextForThePeer)
     {
         AbortScript script;
         script.StopOnceAt(1);
-        uint16_t length, final, packed;
-        EXPECT_EQ(Session_ReceiveFrame(id, &length, &final, &packed), VK_FAIL);
+        SessionFrame frame;
+        EXPECT_EQ(Session_ReceiveFrame(id, &frame), VK_FAIL);
     }
     std::string text("Session Aborted by other side");
     text.push_back('\0');

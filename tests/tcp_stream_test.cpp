@@ -107,9 +107,9 @@ TEST(TcpStreamSession, AnAbortFrameHeldBehindTheLastFrameIsReadBeforeTheNextSend
     ASSERT_GE(socket, 0);
     short id = WireSession(socket, TURN_RECEIVE);
     peer.Send(Bytes{0x40, 0x00, 0x02, 'o', 'k', 0x50, 0x00, 0x03, 0x02, 'h', 'i', 0x00});
-    uint16_t length, final, packed;
-    ASSERT_EQ(Session_ReceiveFrame(id, &length, &final, &packed), VK_DONE);
-    ASSERT_EQ(length, 2);
+    SessionFrame frame;
+    ASSERT_EQ(Session_ReceiveFrame(id, &frame), VK_DONE);
+    ASSERT_EQ(frame.length, 2);
     ASSERT_EQ(TCPAPI_IsReceive(socket), 0) << "the abort frame sits in the stream, not the socket";
 
     Session_Record(id)->txBuffer[0] = 'x';

@@ -119,7 +119,7 @@ protected:
     {
         Bytes buffer(n + 1u, 0xEE);
         uint16_t count = n;
-        int16_t rc = ZIP_UnzipFrame(id, Session_Record(id)->rxBuffer, buffer.data(), &count, &last);
+        int16_t rc = ZIP_UnzipFrame(id, buffer.data(), &count, &last);
         EXPECT_EQ(buffer[n], 0xEE) << "nothing written past the request";
         EXPECT_EQ(std::count(buffer.begin() + count, buffer.end(), 0xEE), static_cast<long>(n + 1u - count))
             << "nothing written past the bytes delivered";

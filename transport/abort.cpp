@@ -1,7 +1,9 @@
 // The host's abort callback, asked once per pass by every wait of the library.
-#include "transport/tcpapi.h"
+#include "transport/abort.h"
 
 #include <atomic>
+
+#include "varnek.h"
 
 namespace {
 std::atomic<VK_ABORTFUNC> abortFunc{nullptr};  // installed by one thread, asked by every wait

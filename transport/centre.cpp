@@ -3,9 +3,10 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "session/trace_hook.h"
 #include "support/bytes.h"
+#include "transport/abort.h"
 #include "transport/linkapi.h"
-#include "transport/tcpapi.h"
 #include "varnek.h"
 
 namespace {
@@ -53,11 +54,11 @@ int16_t LINKAPI_Open(int16_t port, uint16_t centrePort)
     if (p == nullptr) return LINKAPI_FAILED;
     p->rxFill = 0;
     p->txFill = 0;
-    p->lineTurn = 1;
+    p->lineTurn = LINKAPI_TURN_PEER;
     p->nextBlockNo = 1;
     p->recLimit = p->recSize;
     if (p->p2p) {
-        p->lineTurn = 2;  // this side sends first
+        p->lineTurn = LINKAPI_TURN_THIS;  // this side sends first
         Report(port, "p2p connection");
         return LINKAPI_DONE;
     }

@@ -6,14 +6,21 @@
 // sides send frames alternately; when this side has nothing to send and needs the
 // peer's, it passes the line's turn with an empty frame.  Every port number is checked:
 // outside 1 to 500 an operation answers 2 (or does nothing).
+//
+// Seams.  The bridge calls down into the link layer (LINK_Send, LINK_Receive,
+// LINK_SndAck and the traces LINK_FrameDebug and LINK_WriteDebug) and asks ABORT_Check
+// (abort.h) before each wait for the peer.  Of the session layer it calls only
+// Session_DebugMsg (session/trace_hook.h), for the centre log-in's reports.
 #pragma once
 
 #include <cstdint>
 
 // Result codes of the bridge.
-constexpr int16_t LINKAPI_DONE = 0;
-constexpr int16_t LINKAPI_ABORTED = 1;
-constexpr int16_t LINKAPI_FAILED = 2;
+enum LinkApiResult : int16_t {
+    LINKAPI_DONE = 0,
+    LINKAPI_ABORTED = 1,  // the host's abort callback stopped it
+    LINKAPI_FAILED = 2,   // a link failure, or a port outside 1 to 500
+};
 
 constexpr uint16_t LINKAPI_CODE_520 = 8738;
 constexpr uint16_t LINKAPI_CODE_1040 = 8739;
@@ -22,8 +29,13 @@ constexpr uint16_t LINKAPI_BLOCK_PAYLOAD = 2080;
 constexpr uint16_t LINKAPI_BLOCK_HEADER = 4;
 constexpr uint16_t LINKAPI_ANY_FRAME = 65535;  // LINKAPI_Read: one byte or an empty frame
 
+// Whose frame the line carries next.
+constexpr uint16_t LINKAPI_TURN_NONE = 0;
+constexpr uint16_t LINKAPI_TURN_PEER = 1;  // the next frame must come from the peer
+constexpr uint16_t LINKAPI_TURN_THIS = 2;  // the next frame is this side's
+
 struct LinkApiPort {
-    uint16_t lineTurn;     // 0 none, 1 the next frame must come from the peer, 2 this side's
+    uint16_t lineTurn;     // LINKAPI_TURN_NONE, _PEER or _THIS
     uint16_t txFill;       // payload bytes waiting in the outgoing block
     uint16_t rxFill;       // received payload bytes not yet read (at the front of `in`)
     uint16_t nextBlockNo;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/net.h"
+#include "session/trace_hook.h"
 #include "transport/tcpapi.h"
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include "platform/net.h"
 #include "platform/platform.h"
+#include "transport/abort.h"
 #include "transport/tcpapi.h"
 
 namespace {
@@ -32,7 +33,7 @@ int Receive(TcpStream &stream, int32_t s)
     return n;
 }
 
-short Failed(TcpStream &stream, int32_t s)
+TcpApiResult Failed(TcpStream &stream, int32_t s)
 {
     Net_Close(s);
     TcpStream_Reset(stream);

@@ -9,6 +9,7 @@
 
 #include "platform/net.h"
 #include "platform/platform.h"
+#include "transport/abort.h"
 
 namespace {
 
@@ -16,7 +17,6 @@ constexpr int32_t DEFAULT_RECEIVE_TIMEOUT_MS = 60000;
 constexpr int32_t DEFAULT_SEND_TIMEOUT_MS = 5000;
 constexpr uint32_t RECEIVE_SLICE_MS = PLATFORM_POLL_MS;  // a pass blocks at most 10 ms
 constexpr uint8_t MODE_DATAGRAM = 2;
-constexpr size_t ADDRESS_TEXT_SIZE = 16;
 constexpr int32_t LARGEST_OPEN_HANDLE = 0x7FFF;  // TCPAPI_Open answers in 16 bits
 
 struct TcpOption {
@@ -27,7 +27,12 @@ struct TcpOption {
     uint8_t pending;
 };
 
-constexpr std::array<TcpOption, 11> OPTION_TEMPLATE{{
+// Code 0 is a table entry that cannot be queued; codes 1 to 10 can.
+constexpr int8_t FIRST_QUEUED_CODE = TCPOPT_TCP_UNNAMED_1;
+constexpr int8_t LAST_QUEUED_CODE = TCPOPT_BROADCAST;
+constexpr size_t OPTION_ENTRIES = LAST_QUEUED_CODE + 1;
+
+constexpr std::array<TcpOption, OPTION_ENTRIES> OPTION_TEMPLATE{{
     {NetLevel::None, NetOption::None, 0, 0, 0},
     {NetLevel::Tcp, NetOption::None, 1, 4, 0},
     {NetLevel::Tcp, NetOption::None, 1, 4, 0},
@@ -46,7 +51,7 @@ constexpr std::array<TcpOption, 11> OPTION_TEMPLATE{{
 // created, bound, put to listen and closed under its own lock (taken before the option
 // lock where both are needed); accepts on it run outside, in parallel.
 std::mutex optionLock;
-std::array<TcpOption, 11> options = OPTION_TEMPLATE;
+std::array<TcpOption, OPTION_ENTRIES> options = OPTION_TEMPLATE;
 std::mutex listenLock;
 std::atomic<int32_t> listenSocket{NET_NO_SOCKET};
 std::atomic<int32_t> receiveTimeoutMs{DEFAULT_RECEIVE_TIMEOUT_MS};
@@ -63,7 +68,7 @@ void QueueOption(int8_t code, int32_t value)
     }
 }
 
-bool ValidOption(int8_t code) { return code >= 1 && code <= 10; }
+bool ValidOption(int8_t code) { return code >= FIRST_QUEUED_CODE && code <= LAST_QUEUED_CODE; }
 
 // Under optionLock: the call's own options join the queue, taken by the socket it creates.
 void QueueAll(const TcpQueuedOption *queued, size_t count)
@@ -89,32 +94,6 @@ int32_t CreateSocket(uint8_t mode)
     int32_t s = Net_Socket(mode == MODE_DATAGRAM ? NetType::Datagram : NetType::Stream);
     if (s != NET_NO_SOCKET) ApplyOptions(s);
     return s;
-}
-
-constexpr std::array<size_t, 3> ADDRESS_SEPARATORS{3, 7, 11};
-
-// Where the text ends: at its terminator, except that a NUL at a separator position only
-// separates (the text may have been read before), and never past its 16 bytes.
-size_t AddressTextEnd(const char *text)
-{
-    if (text == nullptr) return 0;
-    for (size_t i = 0; i < ADDRESS_TEXT_SIZE; ++i) {
-        bool separator = i == 3 || i == 7 || i == 11;
-        if (text[i] == '\0' && !separator) return i;
-    }
-    return ADDRESS_TEXT_SIZE;
-}
-
-// atoi over text[from .. length): blanks, a sign, then digits.
-int ParseNumber(const char *text, size_t from, size_t length)
-{
-    size_t i = from;
-    while (i < length && (text[i] == ' ' || text[i] == '\t')) ++i;
-    bool negative = i < length && text[i] == '-';
-    if (i < length && (text[i] == '-' || text[i] == '+')) ++i;
-    int value = 0;
-    for (; i < length && text[i] >= '0' && text[i] <= '9'; ++i) value = (value * 10 + (text[i] - '0')) % 100000;
-    return negative ? -value : value;
 }
 
 // Under listenLock.
@@ -186,15 +165,6 @@ bool TCPAPI_Expired(int64_t start)
 {
     auto elapsed = static_cast<uint32_t>(Platform_Time() - start);
     return elapsed > static_cast<uint32_t>(receiveTimeoutMs / 1000);
-}
-
-void TCPAPI_ParseAddress(char *text, uint8_t addr[4])
-{
-    size_t end = AddressTextEnd(text);
-    for (size_t separator : ADDRESS_SEPARATORS) {
-        if (separator < end) text[separator] = '\0';
-    }
-    for (size_t i = 0; i < 4; ++i) addr[i] = static_cast<uint8_t>(ParseNumber(text, i * 4, end));
 }
 
 int32_t TCPAPI_OpenWith(const TcpQueuedOption *queued, size_t count, char *address, uint16_t port, uint8_t mode)

@@ -2,39 +2,42 @@
 //
 // The exported TCPAPI_, ABORT_ and PCTCP_ operations are declared in varnek.h; this
 // header adds what other layers of the library use besides.
+//
+// Seams.  Every wait asks the host's abort callback through ABORT_Check (abort.h); the
+// address text is read by address.h.  The transport calls nothing of the session layer
+// except, in the socket service's start-up (PCTCP_Open), the status line of
+// session/trace_hook.h.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "transport/address.h"
 #include "varnek.h"
 
-// Result codes of the TCP transport.
-constexpr int16_t TCPAPI_DONE = 0;
-constexpr int16_t TCPAPI_FAILED = -1;
-constexpr int16_t TCPAPI_ABORTED = -2;
-constexpr int16_t TCPAPI_TIMEOUT = -3;
-constexpr int16_t TCPAPI_NOTHING = -4;
-constexpr int16_t TCPAPI_TOO_BIG = -5;
-constexpr int16_t TCPAPI_WOULD_BLOCK = -6;
+// Result codes of the TCP transport (the opens answer a socket, or one of these).
+enum TcpApiResult : int16_t {
+    TCPAPI_DONE = 0,
+    TCPAPI_FAILED = -1,       // the socket is closed
+    TCPAPI_ABORTED = -2,      // the host's abort callback stopped the wait
+    TCPAPI_TIMEOUT = -3,
+    TCPAPI_NOTHING = -4,      // TCPAPI_GetStatus: no input waiting
+    TCPAPI_TOO_BIG = -5,
+    TCPAPI_WOULD_BLOCK = -6,  // an accept found no caller waiting
+};
 
-// Option codes of TCPAPI_SetSockOpt.
+// Option codes of TCPAPI_SetSockOpt (the index into the option table).  Codes 1 to 3
+// are TCP-level entries that name no standard option.
+constexpr int8_t TCPOPT_TCP_UNNAMED_1 = 1;
+constexpr int8_t TCPOPT_TCP_UNNAMED_2 = 2;
+constexpr int8_t TCPOPT_TCP_UNNAMED_3 = 3;
 constexpr int8_t TCPOPT_NODELAY = 5;
 constexpr int8_t TCPOPT_KEEPALIVE = 9;
 constexpr int8_t TCPOPT_BROADCAST = 10;
 
-// The one test of the host's abort callback: nonzero means stop.
-int16_t ABORT_Check();
-
 // Whether the receive time-out has run out for a wait that began at `start` (seconds of
 // Platform_Time): the elapsed whole seconds, taken unsigned, exceed the time-out's.
 bool TCPAPI_Expired(int64_t start);
-
-// Reads the address text at its fixed positions (0, 4, 8, 12), writing NUL over the
-// separators at 3, 7 and 11 that lie inside the text, so a text can be read again.  The
-// text ends at a NUL that is not at a separator position, or after 16 bytes; nothing
-// is read or written past that.
-void TCPAPI_ParseAddress(char *text, uint8_t addr[4]);
 
 // An option the caller queues for the one socket its open creates.
 struct TcpQueuedOption {

@@ -18,8 +18,8 @@
 //                    const uint8_t *InputSpan(); void InputTaken(int n): the rest of
 //                    the piece at once, and how much of it the encoder took;
 //                    int PutCode(uint8_t);  int EndMessage();   (0 = done)
-//   decoder context: int GetCode(uint8_t &);  0, -4 end of message, -1 none, -3 failed
-//                    int PutData(uint8_t);  0 or -1;  bool Full();  bool Holding();
+//   decoder context: int GetCode(uint8_t &);  an LzCode
+//                    int PutData(uint8_t);  0, or nonzero refused;  bool Full();  bool Holding();
 //                    void Release();  bool Short()  (fewer bytes than requested)
 //                    bool Spans(const uint8_t *&code, int &codeLeft, uint8_t *&out,
 //                               int &room): code bytes at hand and room for plain
@@ -29,6 +29,22 @@
 
 #include <cstdint>
 #include <cstring>
+
+// What a decoder context's GetCode answers.
+enum LzCode : int {
+    LZ_CODE_READY = 0,    // a code byte delivered
+    LZ_CODE_NONE = -1,    // none now: the decoder keeps its place for the next run
+    LZ_CODE_BROKEN = -3,  // the source failed for good
+    LZ_CODE_ENDED = -4,   // the message's stream has no more code
+};
+
+// What ZIP_DecodeRun answers.
+enum LzRun : int {
+    LZ_RUN_FULL = 0,       // the sink got every byte requested
+    LZ_RUN_SHORT = -1,     // fewer: the source ended or had nothing now
+    LZ_RUN_BROKEN = -3,    // the source failed for good
+    LZ_RUN_REFUSED = -5,   // the sink refused a byte
+};
 
 constexpr int LZ_RING = 4096;
 constexpr int LZ_LONGEST = 18;
@@ -378,14 +394,12 @@ void LZ_DecodeGroups(UnzipWork &w, Ctx &ctx)
     ctx.Consumed(used, made);
 }
 
-// Decodes until the sink is full or the source has nothing more: 0 when the sink got
-// every byte requested, -1 when fewer, -3 when the source failed in the transport, -5
-// when the sink refused a byte.
+// Decodes until the sink is full or the source has nothing more: an LzRun.
 template <typename Ctx>
 int ZIP_DecodeRun(UnzipWork &w, Ctx &ctx)
 {
     uint8_t b = 0;
-    int rc = 0;
+    int rc = LZ_CODE_READY;
     switch (w.resumeState) {
     case 1: goto item;
     case 2: goto second;
@@ -396,8 +410,8 @@ next:
     if ((w.flags & 0x200) == 0) LZ_DecodeGroups(w, ctx);  // at a group boundary
     w.flags = static_cast<uint16_t>(w.flags >> 1);
     if ((w.flags & 0x100) == 0) {
-        if ((rc = ctx.GetCode(b)) != 0) {
-            if (rc == -3) return -3;
+        if ((rc = ctx.GetCode(b)) != LZ_CODE_READY) {
+            if (rc == LZ_CODE_BROKEN) return LZ_RUN_BROKEN;
             w.resumeState = 0;
             goto missing;
         }
@@ -405,12 +419,12 @@ next:
     }
 item:
     if (w.flags & 1) {
-        if ((rc = ctx.GetCode(b)) != 0) {
-            if (rc == -3) return -3;
+        if ((rc = ctx.GetCode(b)) != LZ_CODE_READY) {
+            if (rc == LZ_CODE_BROKEN) return LZ_RUN_BROKEN;
             w.resumeState = 1;
             goto missing;
         }
-        if (ctx.PutData(b) != 0) return -5;
+        if (ctx.PutData(b) != 0) return LZ_RUN_REFUSED;
         w.current = b;
         w.ring[w.r] = b;
         w.r = static_cast<int16_t>((w.r + 1) & (LZ_RING - 1));
@@ -420,15 +434,15 @@ item:
         }
         goto next;
     }
-    if ((rc = ctx.GetCode(b)) != 0) {
-        if (rc == -3) return -3;
+    if ((rc = ctx.GetCode(b)) != LZ_CODE_READY) {
+        if (rc == LZ_CODE_BROKEN) return LZ_RUN_BROKEN;
         w.resumeState = 1;
         goto missing;
     }
     w.position = b;
 second:
-    if ((rc = ctx.GetCode(b)) != 0) {
-        if (rc == -3) return -3;
+    if ((rc = ctx.GetCode(b)) != LZ_CODE_READY) {
+        if (rc == LZ_CODE_BROKEN) return LZ_RUN_BROKEN;
         w.resumeState = 2;
         goto missing;
     }
@@ -438,7 +452,7 @@ second:
 copy:
     while (w.copied <= w.span) {
         uint8_t c = w.ring[(w.position + w.copied) & (LZ_RING - 1)];
-        if (ctx.PutData(c) != 0) return -5;
+        if (ctx.PutData(c) != 0) return LZ_RUN_REFUSED;
         w.current = c;
         w.ring[w.r] = c;
         w.r = static_cast<int16_t>((w.r + 1) & (LZ_RING - 1));
@@ -450,7 +464,7 @@ copy:
     }
     goto next;
 missing:
-    if (rc == -4 && ctx.Holding()) ctx.Release();
+    if (rc == LZ_CODE_ENDED && ctx.Holding()) ctx.Release();
 stop:
-    return ctx.Short() ? -1 : 0;
+    return ctx.Short() ? LZ_RUN_SHORT : LZ_RUN_FULL;
 }

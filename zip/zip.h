@@ -8,21 +8,27 @@
 // uncompressed instead.  The decompressor hands the host exactly the bytes it asks for,
 // whatever the frame boundaries, and reports the end of the message.
 //
-// Diagnostics ("Sid:(%d) %s\n\r") go to the session layer's debug hook
-// Session_DebugMsg, which shows nothing to the host.
+// Seams.  The layer reaches the session layer above it only through
+// session/frame_io.h: Session_SendFrame when a frame is full or the message ends, and
+// Session_ReceiveFrame for the next frame, whose payload it reads where the receive
+// says it lies.  Diagnostics ("Sid:(%d) %s\n\r") go to Session_DebugMsg
+// (session/trace_hook.h), which shows nothing to the host.  The codec (lzss.h) calls
+// nothing: it pulls code and pushes bytes through the context it is handed.
 #pragma once
 
 #include <cstdint>
 
-// Results.
-constexpr int16_t ZIP_OK = 0;
-constexpr int16_t ZIP_ENDED = 1;         // ZIP_UnzipFrame: the message ended in this call
-constexpr int16_t ZIP_FAILED = -1;
-constexpr int16_t ZIP_VERSION_CHANGED = -2;
-constexpr int16_t ZIP_TRANSPORT = -3;    // a frame could not be sent or received
-constexpr int16_t ZIP_WOULD_BLOCK = -4;  // a non-blocking receive ran out of time before the
-                                         // next frame: *count bytes delivered, the read
-                                         // stopped at a point the next call goes on from
+// The layer's results, each with one meaning (the codec has its own, in lzss.h).
+enum ZipResult : int16_t {
+    ZIP_OK = 0,
+    ZIP_ENDED = 1,             // ZIP_UnzipFrame: the message ended in this call
+    ZIP_FAILED = -1,
+    ZIP_VERSION_CHANGED = -2,
+    ZIP_TRANSPORT = -3,        // a frame could not be sent or received
+    ZIP_WOULD_BLOCK = -4,      // a non-blocking receive ran out of time before the next
+                               // frame: *count bytes delivered, the read stopped at a
+                               // point the next call goes on from
+};
 
 constexpr uint8_t ZIP_DEFAULT_VERSION = 2;
 
@@ -61,8 +67,7 @@ int16_t ZIP_UnzipDelete(uint16_t sessionId);
 // compressed or all plain, as its first one, and none carries more than the capacity
 // given at creation: another frame breaks the message (-1).  A decoding failure is never
 // reported as the end of the message.
-int16_t ZIP_UnzipFrame(uint16_t sessionId, uint8_t *frameData, uint8_t *destination, uint16_t *count,
-                       uint8_t *last);
+int16_t ZIP_UnzipFrame(uint16_t sessionId, uint8_t *destination, uint16_t *count, uint8_t *last);
 
 // Composes a diagnostic line and hands it to the session trace.
 void ZIP_Trace(int sessionId, const char *text);

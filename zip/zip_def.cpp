@@ -2,11 +2,9 @@
 #include <atomic>
 #include <cstdio>
 
-#include "session/session.h"
+#include "session/trace_hook.h"
 #include "varnek.h"
 #include "zip/zip_internal.h"
-
-static_assert(REGISTRY_SLOTS == SESSION_MAX, "every session id has its own registry slot");
 
 namespace {
 Registry<ZipDef> versions;

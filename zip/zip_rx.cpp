@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "session/session.h"
+#include "session/frame_io.h"
 #include "varnek.h"
 #include "zip/zip_internal.h"
 
@@ -15,9 +15,6 @@ enum class RxState : uint8_t {
     Decoding,  // a compressed message: the decoder has started (primer bytes may remain)
     Copying,   // a plain message
 };
-
-// Codes of the code source besides the ZIP_ results.
-constexpr int SOURCE_ENDED = -4;  // the message's last frame is used up
 
 struct UnzipCtx {
     uint16_t sessionId;
@@ -37,12 +34,12 @@ struct UnzipCtx {
     int16_t frameLength;
     int16_t delivered;         // bytes written to the destination in this call
     int16_t requested;
-    uint8_t *frameData;
+    const uint8_t *frameData;  // the payload of the frame in hand, where the session keeps it
     uint8_t *destination;
     UnzipWork *work;
     UnzipCtx *next;
 
-    int ReceiveFrame();
+    ZipResult ReceiveFrame();
     int GetCode(uint8_t &byte);
     int PutData(uint8_t byte);
     // While the message's last frame is in hand a call stops only once it holds the byte
@@ -74,50 +71,49 @@ Registry<UnzipCtx> decompressors;
 
 // Takes the session's next frame.  After ZIP_TRANSPORT the session, and this context
 // with it, may be gone: nothing of the context is touched then.
-int UnzipCtx::ReceiveFrame()
+ZipResult UnzipCtx::ReceiveFrame()
 {
-    uint16_t length = 0;
-    uint16_t final = 0;
-    uint16_t framePacked = 0;
-    short rc = Session_ReceiveFrame(static_cast<int16_t>(sessionId), &length, &final, &framePacked);
+    SessionFrame frame{};
+    short rc = Session_ReceiveFrame(static_cast<int16_t>(sessionId), &frame);
     if (rc == 0) {
         starved = 1;
         return ZIP_FAILED;  // nothing now; the decoder keeps its place
     }
     if (rc != 1) return ZIP_TRANSPORT;
-    uint8_t kind = framePacked != 0 ? 1 : 0;
-    if (length > frameSize || (state != RxState::Idle && kind != packed)) {
+    uint8_t kind = frame.packed != 0 ? 1 : 0;
+    if (frame.length > frameSize || (state != RxState::Idle && kind != packed)) {
         ZIP_Trace(sessionId, "UZip frame does not belong to the message");
         broken = 1;
         return ZIP_FAILED;
     }
     packed = kind;
-    lastFrame = final == 1 ? 1 : 0;
+    lastFrame = frame.final == 1 ? 1 : 0;
+    frameData = frame.payload;
     readIndex = 0;
-    frameLength = static_cast<int16_t>(length);
+    frameLength = static_cast<int16_t>(frame.length);
     return ZIP_OK;
 }
 
-// The next code byte: 0, SOURCE_ENDED at the end of the message (a last frame that is
-// empty ends it too), ZIP_FAILED for an empty frame inside it or none in time,
-// ZIP_TRANSPORT.
+// The next code byte: LZ_CODE_READY; LZ_CODE_ENDED at the end of the message (a last
+// frame that is empty ends it too); LZ_CODE_NONE for an empty frame inside it, a frame
+// that does not belong or none in time; LZ_CODE_BROKEN when the transport failed.
 int UnzipCtx::GetCode(uint8_t &byte)
 {
     if (readIndex == frameLength) {
         if (lastFrame) {
             ended = 1;
-            return SOURCE_ENDED;
+            return LZ_CODE_ENDED;
         }
-        int rc = ReceiveFrame();
-        if (rc != ZIP_OK) return rc;
+        ZipResult rc = ReceiveFrame();
+        if (rc != ZIP_OK) return rc == ZIP_TRANSPORT ? LZ_CODE_BROKEN : LZ_CODE_NONE;
         if (frameLength == 0 && lastFrame) {
             ended = 1;
-            return SOURCE_ENDED;
+            return LZ_CODE_ENDED;
         }
     }
-    if (readIndex >= frameLength) return ZIP_FAILED;
+    if (readIndex >= frameLength) return LZ_CODE_NONE;
     byte = frameData[readIndex++];
-    return ZIP_OK;
+    return LZ_CODE_READY;
 }
 
 // The single place that writes to the destination: never past the request, and one
@@ -149,7 +145,7 @@ void FreeContext(UnzipCtx *ctx)
 
 // Begins a message by taking its first frame: ZIP_OK (state Held), ZIP_ENDED for an
 // empty message, or a failure (the start stays pending).
-int16_t BeginMessage(UnzipCtx &ctx)
+ZipResult BeginMessage(UnzipCtx &ctx)
 {
     ctx.readIndex = ctx.frameLength = 0;
     ctx.lastFrame = ctx.ended = ctx.holding = ctx.heldByte = ctx.primerLeft = 0;
@@ -161,8 +157,8 @@ int16_t BeginMessage(UnzipCtx &ctx)
         ZIP_Trace(ctx.sessionId, "Receive without compression");
         ctx.available = 0;
     }
-    int rc = ctx.ReceiveFrame();
-    if (rc != ZIP_OK) return static_cast<int16_t>(rc);
+    ZipResult rc = ctx.ReceiveFrame();
+    if (rc != ZIP_OK) return rc;
     if (ctx.frameLength == 0) {
         if (ctx.lastFrame) return ZIP_ENDED;  // an empty message
         return ZIP_FAILED;
@@ -179,9 +175,9 @@ int16_t BeginMessage(UnzipCtx &ctx)
 }
 
 // A plain message: bytes copied from the frames.
-int16_t Copy(UnzipCtx &ctx)
+ZipResult Copy(UnzipCtx &ctx)
 {
-    int rc = ZIP_OK;
+    int rc = LZ_CODE_READY;
     while (ctx.delivered < ctx.requested) {
         int run = std::min(ctx.frameLength - ctx.readIndex, ctx.requested - ctx.delivered);
         if (run > 0) {  // what the frame at hand holds of the request, in one copy
@@ -192,18 +188,18 @@ int16_t Copy(UnzipCtx &ctx)
         }
         uint8_t byte = 0;
         rc = ctx.GetCode(byte);
-        if (rc != ZIP_OK) break;
+        if (rc != LZ_CODE_READY) break;
         ctx.PutData(byte);
     }
-    if (rc == ZIP_TRANSPORT) return ZIP_TRANSPORT;
+    if (rc == LZ_CODE_BROKEN) return ZIP_TRANSPORT;
     if (ctx.starved) return ZIP_WOULD_BLOCK;
     if (ctx.broken) return ZIP_FAILED;
-    if (rc == SOURCE_ENDED || (ctx.lastFrame && ctx.readIndex == ctx.frameLength)) return ZIP_ENDED;
-    return rc == ZIP_OK ? ZIP_OK : ZIP_FAILED;
+    if (rc == LZ_CODE_ENDED || (ctx.lastFrame && ctx.readIndex == ctx.frameLength)) return ZIP_ENDED;
+    return rc == LZ_CODE_READY ? ZIP_OK : ZIP_FAILED;
 }
 
 // A compressed message: the decoder runs until the request is met or the stream ends.
-int16_t Decode(UnzipCtx &ctx)
+ZipResult Decode(UnzipCtx &ctx)
 {
     if (ctx.requested == 0) return ZIP_OK;
     if (ctx.state == RxState::Held) {
@@ -212,15 +208,15 @@ int16_t Decode(UnzipCtx &ctx)
         ctx.state = RxState::Decoding;
     }
     int rc = ZIP_DecodeRun(*ctx.work, ctx);
-    if (rc == ZIP_TRANSPORT) return ZIP_TRANSPORT;
+    if (rc == LZ_RUN_BROKEN) return ZIP_TRANSPORT;
     if (ctx.starved) return ZIP_WOULD_BLOCK;
-    if (ctx.broken || rc == -5) return ZIP_FAILED;
+    if (ctx.broken || rc == LZ_RUN_REFUSED) return ZIP_FAILED;
     if (ctx.delivered != ctx.requested) ZIP_Trace(ctx.sessionId, "Receive do not much to retrieved");
     if (ctx.ended) return ZIP_ENDED;
     return ctx.delivered == ctx.requested ? ZIP_OK : ZIP_FAILED;
 }
 
-int16_t UnzipPart(uint16_t sessionId, uint8_t *frameData, uint8_t *destination, uint16_t *count, uint8_t *last)
+ZipResult UnzipPart(uint16_t sessionId, uint8_t *destination, uint16_t *count, uint8_t *last)
 {
     uint16_t wanted = *count;
     *count = 0;
@@ -230,14 +226,13 @@ int16_t UnzipPart(uint16_t sessionId, uint8_t *frameData, uint8_t *destination, 
         ZIP_Trace(sessionId, "Error: UZip Session_Id not Found");
         return ZIP_FAILED;
     }
-    ctx->frameData = frameData;
     ctx->destination = destination;
     ctx->delivered = 0;
     ctx->requested = static_cast<int16_t>(wanted);
     ctx->starved = 0;
     ctx->broken = 0;
     if (ctx->state == RxState::Idle) {
-        int16_t rc = BeginMessage(*ctx);
+        ZipResult rc = BeginMessage(*ctx);
         if (rc == ZIP_TRANSPORT) return rc;
         if (rc == ZIP_ENDED) {
             *last = 1;
@@ -261,7 +256,7 @@ int16_t UnzipPart(uint16_t sessionId, uint8_t *frameData, uint8_t *destination, 
         ctx->delivered = 1;
         ctx->holding = 0;
     }
-    int16_t result = compressed ? Decode(*ctx) : Copy(*ctx);
+    ZipResult result = compressed ? Decode(*ctx) : Copy(*ctx);
     if (result == ZIP_TRANSPORT) return result;
     *count = static_cast<uint16_t>(ctx->delivered);
     if (result == ZIP_ENDED) {
@@ -316,15 +311,14 @@ int16_t ZIP_UnzipDelete(uint16_t sessionId)
     return ZIP_RemoveDef(sessionId);
 }
 
-int16_t ZIP_UnzipFrame(uint16_t sessionId, uint8_t *frameData, uint8_t *destination, uint16_t *count,
-                       uint8_t *last)
+int16_t ZIP_UnzipFrame(uint16_t sessionId, uint8_t *destination, uint16_t *count, uint8_t *last)
 {
     uint16_t wanted = *count;
     uint16_t total = 0;
     for (;;) {
         uint16_t part = wanted - total > ZIP_LONGEST_READ ? ZIP_LONGEST_READ : static_cast<uint16_t>(wanted - total);
         uint16_t got = part;
-        int16_t rc = UnzipPart(sessionId, frameData, destination + total, &got, last);
+        int16_t rc = UnzipPart(sessionId, destination + total, &got, last);
         total = static_cast<uint16_t>(total + got);
         *count = total;
         if (rc != ZIP_OK || total >= wanted) return rc;

@@ -1,7 +1,7 @@
 // Compressor contexts: each outgoing message coded (or copied) into frames.
 #include <cstring>
 
-#include "session/session.h"
+#include "session/frame_io.h"
 #include "varnek.h"
 #include "zip/zip_internal.h"
 
@@ -37,7 +37,7 @@ struct ZipCtx {
 
 Registry<ZipCtx> compressors;
 
-int16_t SendFrame(const ZipCtx &ctx, int16_t length, uint16_t final, uint16_t packed)
+ZipResult SendFrame(const ZipCtx &ctx, int16_t length, uint16_t final, uint16_t packed)
 {
     int16_t id = static_cast<int16_t>(ctx.sessionId);
     return Session_SendFrame(id, static_cast<uint16_t>(length), final, static_cast<uint8_t>(packed)) == 1 ? ZIP_OK
@@ -119,7 +119,7 @@ void BeginMessage(ZipCtx &ctx, bool endsAtOnce)
     if (endsAtOnce) ctx.compressing = 0;
 }
 
-int16_t ZipPart(uint16_t sessionId, const uint8_t *data, uint16_t length, uint8_t *frameBuffer)
+ZipResult ZipPart(uint16_t sessionId, const uint8_t *data, uint16_t length, uint8_t *frameBuffer)
 {
     ZipCtx *ctx = compressors.Find(sessionId);
     if (ctx == nullptr) {

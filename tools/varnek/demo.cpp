@@ -181,7 +181,7 @@ public:
 private:
     void Print(Bytes frame)  // a copy: decoding works in place
     {
-        uint8_t out[4160];
+        uint8_t out[VKD_LINK_FRAME_MAX];
         uint16_t length = sizeof out, header = 0;
         uint16_t status = LINK_Decode(out, frame.data(), static_cast<uint16_t>(frame.size()), &length, &header);
         char text[64], block[64] = "";

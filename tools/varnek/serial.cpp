@@ -113,7 +113,7 @@ int DumpScript(const std::string &path)
             printf("%4d  time-out\n", n);
             continue;
         }
-        uint8_t out[4160];
+        uint8_t out[VKD_LINK_FRAME_MAX];
         uint16_t size = sizeof out, header = 0;
         uint16_t status = LINK_Decode(out, raw.data(), static_cast<uint16_t>(raw.size()), &size, &header);
         printf("%4d  frame %u bytes <%d:%d:%d:%d>%s", n, length, header >> 7 & 1, header >> 6 & 1, header >> 3 & 7,
