@@ -50,30 +50,28 @@ void ReplaceNode(ZipWork &w, int p, int r)
     Right(w, r) = Right(w, p);
     w.parent[Left(w, p)] = static_cast<int16_t>(r);
     w.parent[Right(w, p)] = static_cast<int16_t>(r);
-    if (Right(w, w.parent[p]) == p) {
-        Right(w, w.parent[p]) = static_cast<int16_t>(r);
-    } else {
-        Left(w, w.parent[p]) = static_cast<int16_t>(r);
-    }
+    const int up = w.parent[p];
+    w.child[2 * up + (Right(w, up) != p)] = static_cast<int16_t>(r);
     w.parent[p] = LZ_NIL;
 }
 
 // Replaces the right child's node, first key word and child pair by the left child's
-// when `less` is all ones.  The direction of a walk step is a coin toss to a branch
-// predictor, so this must not be a branch; on x86-64 three conditional moves do it,
-// elsewhere masks.
-inline void PickLeft(uint64_t less, uint64_t &node, uint64_t &word1, uint64_t &pair, uint64_t leftNode,
+// when the key `a` orders before the node's `b`.  The direction of a walk step is a
+// coin toss to a branch predictor, so this must not be a branch; on x86-64 the
+// comparison feeds three conditional moves straight from its flags, elsewhere masks.
+inline void PickLeft(uint64_t a, uint64_t b, uint64_t &node, uint64_t &word1, uint64_t &pair, uint64_t leftNode,
                      uint64_t leftWord1, uint64_t leftPair)
 {
 #if defined(__x86_64__)
-    __asm__("test %[less], %[less]\n\t"
-            "cmovne %[leftNode], %[node]\n\t"
-            "cmovne %[leftWord1], %[word1]\n\t"
-            "cmovne %[leftPair], %[pair]"
+    __asm__("cmp %[b], %[a]\n\t"
+            "cmovb %[leftNode], %[node]\n\t"
+            "cmovb %[leftWord1], %[word1]\n\t"
+            "cmovb %[leftPair], %[pair]"
             : [node] "+r"(node), [word1] "+r"(word1), [pair] "+r"(pair)
-            : [less] "r"(less), [leftNode] "r"(leftNode), [leftWord1] "r"(leftWord1), [leftPair] "r"(leftPair)
+            : [a] "r"(a), [b] "r"(b), [leftNode] "r"(leftNode), [leftWord1] "r"(leftWord1), [leftPair] "r"(leftPair)
             : "cc");
 #else
+    const uint64_t less = 0ull - static_cast<uint64_t>(a < b);
     node ^= (node ^ leftNode) & less;
     word1 ^= (word1 ^ leftWord1) & less;
     pair ^= (pair ^ leftPair) & less;
@@ -87,14 +85,17 @@ inline void PickLeft(uint64_t less, uint64_t &node, uint64_t &word1, uint64_t &p
 // bytes in common; an equal string's node is replaced by r.
 //
 // The walk is the hot loop of the encoder.  Each step loads both children's first key
-// word (bytes 1-8) and child pairs before the direction is known and then picks one,
-// so no branch depends on the order of two strings and no load waits for a decision.
+// word (bytes 1-8, kept per node in order form) and child pairs before the direction
+// is known and then picks one, so no branch depends on the order of two strings and no
+// load waits for a decision.
 // Bytes 9-16 are loaded only when bytes 1-8 are equal: carrying them for both
 // children costs more registers than the rare wait saves.  Byte 17 is looked at only
 // when bytes 1-16 are equal.
 static inline __attribute__((always_inline)) void Insert(ZipWork &w, int r)
 {
     const uint8_t *key = &w.ring[r];
+    const uint64_t k1 = Word(key + 1);
+    w.key1[r] = k1;
     int last = w.lastFull;
     w.lastFull = -1;
     if (last >= 0) {
@@ -114,12 +115,11 @@ static inline __attribute__((always_inline)) void Insert(ZipWork &w, int r)
         return;
     }
     // Byte offsets from these bases keep every load of the walk a single instruction.
-    const uint8_t *word1 = w.ring + 1;
+    const uint64_t *word1 = w.key1;
     const uint8_t *word2 = w.ring + 9;
     const uint8_t *pairs = reinterpret_cast<const uint8_t *>(w.child);
-    const uint64_t k1 = Word(key + 1);
     const uint64_t k2 = Word(key + 9);
-    uint64_t c1 = Word(word1 + cur);
+    uint64_t c1 = word1[cur];
     uint32_t pair;
     memcpy(&pair, pairs + 4 * static_cast<size_t>(cur), 4);
     int length = 0;
@@ -127,10 +127,8 @@ static inline __attribute__((always_inline)) void Insert(ZipWork &w, int r)
     for (;;) {
         uint32_t cr = pair & 0xFFFF;
         uint32_t cl = pair >> 16;
-        uint64_t wr1, wl1;
+        uint64_t wr1 = word1[cr], wl1 = word1[cl];
         uint32_t pr, pl;
-        memcpy(&wr1, word1 + cr, 8);
-        memcpy(&wl1, word1 + cl, 8);
         memcpy(&pr, pairs + 4 * static_cast<size_t>(cr), 4);
         memcpy(&pl, pairs + 4 * static_cast<size_t>(cl), 4);
         // Bytes 1-8 decide unless they are equal; then bytes 9-16.
@@ -138,13 +136,12 @@ static inline __attribute__((always_inline)) void Insert(ZipWork &w, int r)
         uint64_t a = first ? k1 : k2;
         uint64_t b = first ? c1 : Word(word2 + cur);
         int shared;
-        uint64_t less;
         if (__builtin_expect(a != b, 1)) {
             shared = Shared(a, b, first ? 1 : 9);
-            less = 0ull - static_cast<uint64_t>(a < b);
         } else if (key[17] != w.ring[cur + 17]) {
             shared = 17;
-            less = 0ull - static_cast<uint64_t>(key[17] < w.ring[cur + 17]);
+            a = key[17];
+            b = w.ring[cur + 17];
         } else {
             ReplaceNode(w, cur, r);
             return;
@@ -152,39 +149,22 @@ static inline __attribute__((always_inline)) void Insert(ZipWork &w, int r)
         position = shared > length ? cur : position;
         length = shared > length ? shared : length;
         uint64_t next = cr, chosen1 = wr1, nextPair = pr;
-        PickLeft(less, next, chosen1, nextPair, cl, wl1, pl);
+        PickLeft(a, b, next, chosen1, nextPair, cl, wl1, pl);
         if (next == static_cast<uint32_t>(LZ_NIL)) {
-            w.child[2 * cur + (less & 1)] = static_cast<int16_t>(r);
+            w.child[2 * cur + (a < b ? 1 : 0)] = static_cast<int16_t>(r);
             w.parent[r] = static_cast<int16_t>(cur);
             w.matchPosition = static_cast<int16_t>(position);
             w.matchLength = static_cast<int16_t>(length);
             return;
         }
         cur = static_cast<int>(next);
-        c1 = Word(reinterpret_cast<const uint8_t *>(&chosen1));
+        c1 = chosen1;
         pair = static_cast<uint32_t>(nextPair);
     }
 }
 
-void LZ_InsertNode(ZipWork &w, int r) { Insert(w, r); }
-
-void LZ_Advance(ZipWork &w, const uint8_t *in, int length, int &s, int &r)
-{
-    int at = s, lead = r;
-    for (int k = 0; k < length; ++k) {
-        if (w.parent[at] != LZ_NIL) LZ_DeleteNode(w, at);
-        uint8_t c = in[k];
-        w.ring[at] = c;
-        if (at < LZ_LONGEST - 1) w.ring[at + LZ_RING] = c;
-        at = (at + 1) & (LZ_RING - 1);
-        lead = (lead + 1) & (LZ_RING - 1);
-        Insert(w, lead);
-    }
-    s = at;
-    r = lead;
-}
-
-void LZ_DeleteNode(ZipWork &w, int p)
+// Unlinks p from its tree.
+static inline __attribute__((always_inline)) void Delete(ZipWork &w, int p)
 {
     if (w.parent[p] == LZ_NIL) return;
     int q;
@@ -206,13 +186,30 @@ void LZ_DeleteNode(ZipWork &w, int p)
         Right(w, q) = Right(w, p);
         w.parent[Right(w, p)] = static_cast<int16_t>(q);
     }
-    w.parent[q] = w.parent[p];
-    if (Right(w, w.parent[p]) == p) {
-        Right(w, w.parent[p]) = static_cast<int16_t>(q);
-    } else {
-        Left(w, w.parent[p]) = static_cast<int16_t>(q);
-    }
+    const int up = w.parent[p];
+    w.parent[q] = static_cast<int16_t>(up);
+    w.child[2 * up + (Right(w, up) != p)] = static_cast<int16_t>(q);  // which side: a coin toss
     w.parent[p] = LZ_NIL;
+}
+
+void LZ_DeleteNode(ZipWork &w, int p) { Delete(w, p); }
+
+void LZ_InsertNode(ZipWork &w, int r) { Insert(w, r); }
+
+void LZ_Advance(ZipWork &w, const uint8_t *in, int length, int &s, int &r)
+{
+    int at = s, lead = r;
+    for (int k = 0; k < length; ++k) {
+        Delete(w, at);
+        uint8_t c = in[k];
+        w.ring[at] = c;
+        if (at < LZ_LONGEST - 1) w.ring[at + LZ_RING] = c;
+        at = (at + 1) & (LZ_RING - 1);
+        lead = (lead + 1) & (LZ_RING - 1);
+        Insert(w, lead);
+    }
+    s = at;
+    r = lead;
 }
 
 void ZIP_EncodeStart(ZipWork &w)

@@ -65,6 +65,9 @@ struct ZipWork {
     // strings that start with byte b; they use only their right child.
     int16_t child[2 * (LZ_RING + 257)];
     int16_t parent[LZ_RING + 1];          // parent[4096] takes the updates of absent children
+    // Bytes 1-8 of each node's string as a number whose order is theirs, stored when the
+    // node is inserted: a node's string stays in the ring unchanged while it is in a tree.
+    uint64_t key1[LZ_RING + 1];
     // The node the previous insertion found holding its whole 18-byte string, or -1.
     // Inside a repeated run the next string is usually held by the node after it; that
     // node is taken only when it is in a tree and holds exactly the new string.
