@@ -1,12 +1,20 @@
 // LZSS encoder trees and the start of both coders.
 #include "zip/lzss.h"
 
+#include <cstddef>
 #include <cstring>
 
 namespace {
 
-inline int16_t &Right(ZipWork &w, int p) { return w.child[2 * p]; }
-inline int16_t &Left(ZipWork &w, int p) { return w.child[2 * p + 1]; }
+// Children are stored as node * 8, so that a walk step addresses a child's record with
+// the link times two, without a shift of its own.
+constexpr int LINK = 8;
+inline int Right(const ZipWork &w, int p) { return w.node[p].child[0] / LINK; }
+inline int Left(const ZipWork &w, int p) { return w.node[p].child[1] / LINK; }
+inline void SetChild(ZipWork &w, int p, int side, int q) { w.node[p].child[side] = static_cast<uint16_t>(q * LINK); }
+inline void SetRight(ZipWork &w, int p, int q) { SetChild(w, p, 0, q); }
+inline void SetLeft(ZipWork &w, int p, int q) { SetChild(w, p, 1, q); }
+inline int16_t &Parent(ZipWork &w, int p) { return w.node[p].parent; }
 
 // Eight key bytes as a number whose order is theirs.
 inline uint64_t Word(const uint8_t *p)
@@ -45,14 +53,14 @@ void ReplaceNode(ZipWork &w, int p, int r)
     w.matchPosition = static_cast<int16_t>(p);
     w.matchLength = LZ_LONGEST;
     w.lastFull = static_cast<int16_t>(p);
-    w.parent[r] = w.parent[p];
-    Left(w, r) = Left(w, p);
-    Right(w, r) = Right(w, p);
-    w.parent[Left(w, p)] = static_cast<int16_t>(r);
-    w.parent[Right(w, p)] = static_cast<int16_t>(r);
-    const int up = w.parent[p];
-    w.child[2 * up + (Right(w, up) != p)] = static_cast<int16_t>(r);
-    w.parent[p] = LZ_NIL;
+    Parent(w, r) = Parent(w, p);
+    SetLeft(w, r, Left(w, p));
+    SetRight(w, r, Right(w, p));
+    Parent(w, Left(w, p)) = static_cast<int16_t>(r);
+    Parent(w, Right(w, p)) = static_cast<int16_t>(r);
+    const int up = Parent(w, p);
+    SetChild(w, up, Right(w, up) != p, r);
+    Parent(w, p) = LZ_NIL;
 }
 
 // Replaces the right child's node, first key word and child pair by the left child's
@@ -95,42 +103,46 @@ static inline __attribute__((always_inline)) void Insert(ZipWork &w, int r)
 {
     const uint8_t *key = &w.ring[r];
     const uint64_t k1 = Word(key + 1);
-    w.key1[r] = k1;
+    w.node[r].key1 = k1;
     int last = w.lastFull;
     w.lastFull = -1;
     if (last >= 0) {
         int after = (last + 1) & (LZ_RING - 1);
-        if (w.parent[after] != LZ_NIL && SameKey(key, &w.ring[after])) {
+        if (Parent(w, after) != LZ_NIL && SameKey(key, &w.ring[after])) {
             ReplaceNode(w, after, r);
             return;
         }
     }
     int root = LZ_RING + 1 + key[0];
-    Right(w, r) = Left(w, r) = LZ_NIL;
+    SetRight(w, r, LZ_NIL);
+    SetLeft(w, r, LZ_NIL);
     int cur = Right(w, root);
     if (cur == LZ_NIL) {
-        Right(w, root) = static_cast<int16_t>(r);
-        w.parent[r] = static_cast<int16_t>(root);
+        SetRight(w, root, r);
+        Parent(w, r) = static_cast<int16_t>(root);
         w.matchLength = 0;
         return;
     }
     // Byte offsets from these bases keep every load of the walk a single instruction.
-    const uint64_t *word1 = w.key1;
+    const uint8_t *word1 = reinterpret_cast<const uint8_t *>(w.node) + offsetof(LzNode, key1);
     const uint8_t *word2 = w.ring + 9;
-    const uint8_t *pairs = reinterpret_cast<const uint8_t *>(w.child);
+    const uint8_t *pairs = reinterpret_cast<const uint8_t *>(w.node) + offsetof(LzNode, child);
     const uint64_t k2 = Word(key + 9);
-    uint64_t c1 = word1[cur];
+    uint64_t c1;
     uint32_t pair;
-    memcpy(&pair, pairs + 4 * static_cast<size_t>(cur), 4);
+    memcpy(&c1, word1 + sizeof(LzNode) * static_cast<size_t>(cur), 8);
+    memcpy(&pair, pairs + sizeof(LzNode) * static_cast<size_t>(cur), 4);
     int length = 0;
     int position = 0;
     for (;;) {
-        uint32_t cr = pair & 0xFFFF;
+        uint32_t cr = pair & 0xFFFF;  // links: node * 8
         uint32_t cl = pair >> 16;
-        uint64_t wr1 = word1[cr], wl1 = word1[cl];
+        uint64_t wr1, wl1;
         uint32_t pr, pl;
-        memcpy(&pr, pairs + 4 * static_cast<size_t>(cr), 4);
-        memcpy(&pl, pairs + 4 * static_cast<size_t>(cl), 4);
+        memcpy(&wr1, word1 + 2 * static_cast<size_t>(cr), 8);
+        memcpy(&wl1, word1 + 2 * static_cast<size_t>(cl), 8);
+        memcpy(&pr, pairs + 2 * static_cast<size_t>(cr), 4);
+        memcpy(&pl, pairs + 2 * static_cast<size_t>(cl), 4);
         // Bytes 1-8 decide unless they are equal; then bytes 9-16.
         bool first = c1 != k1;
         uint64_t a = first ? k1 : k2;
@@ -150,14 +162,14 @@ static inline __attribute__((always_inline)) void Insert(ZipWork &w, int r)
         length = shared > length ? shared : length;
         uint64_t next = cr, chosen1 = wr1, nextPair = pr;
         PickLeft(a, b, next, chosen1, nextPair, cl, wl1, pl);
-        if (next == static_cast<uint32_t>(LZ_NIL)) {
-            w.child[2 * cur + (a < b ? 1 : 0)] = static_cast<int16_t>(r);
-            w.parent[r] = static_cast<int16_t>(cur);
+        if (next == static_cast<uint32_t>(LZ_NIL * LINK)) {
+            SetChild(w, cur, a < b ? 1 : 0, r);
+            Parent(w, r) = static_cast<int16_t>(cur);
             w.matchPosition = static_cast<int16_t>(position);
             w.matchLength = static_cast<int16_t>(length);
             return;
         }
-        cur = static_cast<int>(next);
+        cur = static_cast<int>(next / LINK);
         c1 = chosen1;
         pair = static_cast<uint32_t>(nextPair);
     }
@@ -166,7 +178,7 @@ static inline __attribute__((always_inline)) void Insert(ZipWork &w, int r)
 // Unlinks p from its tree.
 static inline __attribute__((always_inline)) void Delete(ZipWork &w, int p)
 {
-    if (w.parent[p] == LZ_NIL) return;
+    if (Parent(w, p) == LZ_NIL) return;
     int q;
     if (Right(w, p) == LZ_NIL) {
         q = Left(w, p);
@@ -178,18 +190,18 @@ static inline __attribute__((always_inline)) void Delete(ZipWork &w, int p)
             do {
                 q = Right(w, q);
             } while (Right(w, q) != LZ_NIL);
-            Right(w, w.parent[q]) = Left(w, q);
-            w.parent[Left(w, q)] = w.parent[q];
-            Left(w, q) = Left(w, p);
-            w.parent[Left(w, p)] = static_cast<int16_t>(q);
+            SetRight(w, Parent(w, q), Left(w, q));
+            Parent(w, Left(w, q)) = Parent(w, q);
+            SetLeft(w, q, Left(w, p));
+            Parent(w, Left(w, p)) = static_cast<int16_t>(q);
         }
-        Right(w, q) = Right(w, p);
-        w.parent[Right(w, p)] = static_cast<int16_t>(q);
+        SetRight(w, q, Right(w, p));
+        Parent(w, Right(w, p)) = static_cast<int16_t>(q);
     }
-    const int up = w.parent[p];
-    w.parent[q] = static_cast<int16_t>(up);
-    w.child[2 * up + (Right(w, up) != p)] = static_cast<int16_t>(q);  // which side: a coin toss
-    w.parent[p] = LZ_NIL;
+    const int up = Parent(w, p);
+    Parent(w, q) = static_cast<int16_t>(up);
+    SetChild(w, up, Right(w, up) != p, q);  // which side: a coin toss
+    Parent(w, p) = LZ_NIL;
 }
 
 void LZ_DeleteNode(ZipWork &w, int p) { Delete(w, p); }
@@ -216,8 +228,8 @@ void ZIP_EncodeStart(ZipWork &w)
 {
     w.entered = 0;
     w.lastFull = -1;
-    for (int i = LZ_RING + 1; i <= LZ_RING + 256; ++i) Right(w, i) = LZ_NIL;
-    for (int i = 0; i < LZ_RING; ++i) w.parent[i] = LZ_NIL;
+    for (int i = LZ_RING + 1; i <= LZ_RING + 256; ++i) SetRight(w, i, LZ_NIL);
+    for (int i = 0; i < LZ_RING; ++i) Parent(w, i) = LZ_NIL;
     w.group[0] = 0;
     w.mask = 1;
     w.groupFill = 1;

@@ -54,20 +54,27 @@ constexpr int LZ_START = LZ_RING - LZ_LONGEST;  // 4078
 constexpr uint8_t LZ_FILL = 0x20;
 constexpr int LZ_PRIMER = LZ_LONGEST;
 
+// A node of the encoder's trees: what a walk step reads of it sits in one record, so
+// that one cache line serves both loads.
+struct LzNode {
+    // Bytes 1-8 of the node's string as a number whose order is theirs, stored when the
+    // node is inserted: a node's string stays in the ring unchanged while it is in a tree.
+    uint64_t key1;
+    uint16_t child[2];  // times 8: child[0] the right one (greater or equal strings), child[1] the left one
+    int16_t parent;
+    int16_t spare;
+};
+
 struct ZipWork {
+    // Nodes 0-4095 are ring positions; node 4096 takes the updates of absent children;
+    // nodes 4097 + b are the roots of the strings that start with byte b, which use only
+    // their right child.  First, so that records keep the alignment of the allocation.
+    LzNode node[LZ_RING + 257];
     uint32_t entered;                     // bytes entered into the ring, primer included
     uint8_t ring[LZ_RING + LZ_LONGEST - 1];  // positions 0-16 repeated behind the ring
     uint8_t suspended;                    // waiting for input in the middle of an advance
     int16_t matchPosition;
     int16_t matchLength;
-    // Children of each node, side by side: child[2 * p] the right one (greater or equal
-    // strings), child[2 * p + 1] the left one.  Nodes 4097 + b are the roots of the
-    // strings that start with byte b; they use only their right child.
-    int16_t child[2 * (LZ_RING + 257)];
-    int16_t parent[LZ_RING + 1];          // parent[4096] takes the updates of absent children
-    // Bytes 1-8 of each node's string as a number whose order is theirs, stored when the
-    // node is inserted: a node's string stays in the ring unchanged while it is in a tree.
-    uint64_t key1[LZ_RING + 1];
     // The node the previous insertion found holding its whole 18-byte string, or -1.
     // Inside a repeated run the next string is usually held by the node after it; that
     // node is taken only when it is in a tree and holds exactly the new string.
