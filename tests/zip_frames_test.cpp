@@ -179,6 +179,28 @@ TEST_F(ZipFrames, PiecesOfAnySizeGiveTheSameFrames)
     }
 }
 
+TEST_F(ZipFrames, EveryMessageOfASessionIsCodedAfresh)
+{
+    // Long and short messages in turn through one compressor: each one's frames are
+    // those of its own stream, whatever the one before left in the coder's trees.
+    static const char *const WORDS[] = {"ACCOUNT ", "0042 ", "TRANSFER ", "OK ", "7"};
+    std::mt19937 rng(11);
+    short id = WireSession(socket, TURN_SEND, 2);
+    uint8_t *tx = Session_Record(id)->txBuffer;
+    for (size_t size : {5000u, 100u, 3000u, 200u, 4100u, 150u, 600u}) {
+        std::string text;
+        while (text.size() < size) text += WORDS[rng() % 5];
+        Bytes message(text.begin(), text.begin() + static_cast<long>(size));
+        ASSERT_EQ(ZIP_ZipFrame(id, message.data(), static_cast<uint16_t>(size), tx), ZIP_OK);
+        Session_Record(id)->txEnd = 1;
+        ASSERT_EQ(ZIP_ZipFlush(id, tx), ZIP_OK);
+        Session_Record(id)->txEnd = 0;
+        EXPECT_EQ(peer.Receive(size * 2 + 600, 300), Frames(LzssEncode(message), true)) << size;
+    }
+    Session_Record(id)->handle = -1;
+    Session_Release(id, ReleasePause::No);
+}
+
 TEST_F(ZipFrames, EmptyMessages)
 {
     short id = WireSession(socket, TURN_SEND);

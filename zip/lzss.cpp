@@ -224,12 +224,25 @@ void LZ_Advance(ZipWork &w, const uint8_t *in, int length, int &s, int &r)
     r = lead;
 }
 
+void ZIP_EncodeClear(ZipWork &w)
+{
+    // The trees hold at most the positions from LZ_START - LZ_LONGEST up to the last
+    // one the lookahead reached, LZ_START + entered.  Nothing entered: nothing new.
+    if (w.entered != 0) {
+        uint32_t span = w.entered + 2 * LZ_LONGEST + 1;
+        w.treeSpan = static_cast<uint16_t>(span < LZ_RING ? span : 0);
+    }
+    const size_t from = offsetof(ZipWork, entered);
+    memset(reinterpret_cast<uint8_t *>(&w) + from, 0, sizeof w - from);
+}
+
 void ZIP_EncodeStart(ZipWork &w)
 {
     w.entered = 0;
     w.lastFull = -1;
     for (int i = LZ_RING + 1; i <= LZ_RING + 256; ++i) SetRight(w, i, LZ_NIL);
-    for (int i = 0; i < LZ_RING; ++i) Parent(w, i) = LZ_NIL;
+    int span = w.treeSpan != 0 ? w.treeSpan : LZ_RING;
+    for (int i = 0; i < span; ++i) Parent(w, (LZ_START - LZ_LONGEST + i) & (LZ_RING - 1)) = LZ_NIL;
     w.group[0] = 0;
     w.mask = 1;
     w.groupFill = 1;

@@ -70,6 +70,10 @@ struct ZipWork {
     // nodes 4097 + b are the roots of the strings that start with byte b, which use only
     // their right child.  First, so that records keep the alignment of the allocation.
     LzNode node[LZ_RING + 257];
+    // How many ring positions from LZ_START - LZ_LONGEST on may still be in a tree; 0 for
+    // all of them (a new work area).  Kept by ZIP_EncodeClear, so that a new message
+    // takes out of the trees only the nodes the last one put in.
+    uint16_t treeSpan;
     uint32_t entered;                     // bytes entered into the ring, primer included
     uint8_t ring[LZ_RING + LZ_LONGEST - 1];  // positions 0-16 repeated behind the ring
     uint8_t suspended;                    // waiting for input in the middle of an advance
@@ -107,6 +111,10 @@ void LZ_DeleteNode(ZipWork &w, int p);
 // position s on; the lookahead then starts at r + length.
 void LZ_Advance(ZipWork &w, const uint8_t *in, int length, int &s, int &r);
 
+// Clears the encoder's state for a new message, all but the nodes: ZIP_EncodeStart takes
+// out of the trees the nodes the last message may have put in, and a node's children and
+// key word are set when it is inserted.
+void ZIP_EncodeClear(ZipWork &w);
 // Prepares a cleared encoder state for a new message: trees, ring, primer.
 void ZIP_EncodeStart(ZipWork &w);
 

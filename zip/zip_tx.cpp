@@ -107,7 +107,7 @@ void BeginMessage(ZipCtx &ctx, bool endsAtOnce)
         ZIP_Trace(ctx.sessionId, "Error: Zip Session_Id not Found");
     }
     if (ctx.work != nullptr) {
-        memset(ctx.work, 0, sizeof *ctx.work);
+        ZIP_EncodeClear(*ctx.work);
     } else {
         ctx.available = 0;
         ctx.messageVersion = 0;
