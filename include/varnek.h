@@ -32,7 +32,8 @@
  *   - Opens.  Several threads may wait in the passive TCP opens (Session_WaitForOpen
  *     and its Nbm and P2P forms) on the same service at once: the first creates and
  *     binds the one listening socket, every caller that connects is taken by exactly one
- *     waiting thread, and each exchanges its open frames on its own, so a caller that
+ *     waiting thread (a thread whose accept finds the caller gone to another waits on,
+ *     never fails for it), and each exchanges its open frames on its own, so a caller that
  *     connects and says nothing holds only the thread that took it, until the receive
  *     time-out.  Active opens may run at once too; the socket options an open queues go
  *     to the socket it creates.  A host that opens one at a time sees no difference.
@@ -193,7 +194,9 @@ VK_EXPORT void VKAPI SESSION_SetTimeout(uint32_t milliseconds);
  * frame fails the session stays created and prepared, so the call can be repeated (a
  * connection accepted by the earlier call is closed first).  A passive side whose
  * params->service is 0 adopts the caller's service and option and writes them into
- * *params.  Every negative result of the TCP transport is a failed open.
+ * *params.  Every negative result of the TCP transport is a failed open, except an
+ * accept that would block in a passive open: no caller was there after all (another
+ * waiting thread's accept took it), so the open waits on.
  * "Session already opened!" releases a session that is open; an id out of range shows
  * "Wrong Session Index!". */
 VK_EXPORT short VKAPI Session_Open(VK_ID id, SessionOpenParams *params, SessionPeerInfo *peer);

@@ -2,6 +2,7 @@
 // and every operation that depends on which one a session runs on.
 #include "session/transport.h"
 
+#include "platform/platform.h"
 #include "session/session.h"
 #include "transport/abort.h"
 #include "transport/address.h"
@@ -23,7 +24,8 @@ constexpr size_t SESSION_TCP_OPTION_COUNT = sizeof SESSION_TCP_OPTIONS / sizeof 
 
 int16_t Port(const SessionRecord *rec) { return static_cast<int16_t>(rec->linkPort); }
 
-// Every negative transport result is a failed open.
+// Every negative transport result is a failed open (a passive open waits on past a
+// would-block first: AcceptCaller).
 int32_t AsSocket(int32_t rc) { return rc < 0 ? SESSION_NO_HANDLE : rc; }
 
 short Opened(int16_t rc) { return rc == LINKAPI_DONE ? VK_DONE : VK_FAIL; }
@@ -38,6 +40,21 @@ short KeepSocket(int16_t id, int32_t socket)
 }
 
 bool AbortRequested() { return ABORT_Check() != 0; }
+
+// A passive TCP open: the accepted socket, or a negative transport result.  An accept
+// that would block found no caller after all: where several threads wait on the one
+// listening socket, another one's accept can take the caller this one was woken for
+// (Wine's WinSock does so).  That is no failure of this open, which waits on, a pass at
+// most 10 ms; the transport asks the abort callback at every pass.
+int32_t AcceptCaller(SessionRecord *rec)
+{
+    for (;;) {
+        int32_t rc = TCPAPI_WaitForOpenWith(SESSION_TCP_OPTIONS, SESSION_TCP_OPTION_COUNT, rec->localAddress,
+                                            rec->service, TCP_MODE_STREAM);
+        if (rc != TCPAPI_WOULD_BLOCK) return rc;
+        Platform_SleepMs(PLATFORM_POLL_MS);
+    }
+}
 
 // The transport was stopped by the host's abort callback: abort the session toward the
 // peer unless an abort is already under way.
@@ -95,8 +112,7 @@ short Session_TransportListen(int16_t id)
     switch (rec->transport) {
     case SessionTransport::Tcp:
         Session_BugDebugMsg(id, "SwOpen TCPAPI");
-        return KeepSocket(id, AsSocket(TCPAPI_WaitForOpenWith(SESSION_TCP_OPTIONS, SESSION_TCP_OPTION_COUNT,
-                                                              rec->localAddress, rec->service, TCP_MODE_STREAM)));
+        return KeepSocket(id, AsSocket(AcceptCaller(rec)));
     case SessionTransport::Serial:
         Session_BugDebugMsg(id, "SwOpen LINKAPI");
         return Opened(LINKAPI_WaitForOpen(Port(rec)));

@@ -27,6 +27,32 @@ Bytes Concat(std::initializer_list<Bytes> parts)
     return out;
 }
 
+// A caller's open frame: protocol version 4, compression version 2, frame size 256.
+Bytes CallersOpenFrame()
+{
+    Bytes open(42, 0);
+    open[0] = 0xC0;
+    open[1] = 4;
+    open[2] = 2;
+    open[38] = 1;
+    return open;
+}
+
+// An abort callback that lets a caller connect and send its open frame at the second
+// pass of a wait, after the first has looked for one in vain.
+TcpPeer *lateCaller = nullptr;
+uint16_t latePort = 0;
+int latePasses = 0;
+
+int VKAPI CallAtTheSecondPass()
+{
+    if (++latePasses == 2 && lateCaller->Connection() < 0) {
+        lateCaller->ConnectSoon(latePort);
+        if (lateCaller->Join()) lateCaller->Send(CallersOpenFrame());
+    }
+    return 0;
+}
+
 class Sessions : public SessionFixture {
 protected:
     void Send(short id, const std::string &text)
@@ -100,6 +126,39 @@ TEST_F(Sessions, TheLowerCompressionVersionWins)
     uint8_t version = 9;
     ZIP_GetVersion(id, &version);
     EXPECT_EQ(version, 0);
+}
+
+TEST_F(Sessions, APassiveOpenWhoseAcceptFindsNoCallerWaitsOn)
+{
+    uint16_t port = FreeLoopbackPort();
+    AddressText loopback, parsedInPlace;
+    TcpPeer first;
+    first.ConnectSoon(port);
+    int32_t accepted = TCPAPI_WaitForOpen(parsedInPlace.text, port, 1);  // makes the listening socket
+    ASSERT_GE(accepted, 0);
+    ASSERT_TRUE(first.Join());
+    TCPAPI_Close(accepted);
+    int32_t listening = ListeningSocketOn(port);
+    ASSERT_NE(listening, NET_NO_SOCKET);
+    MakeNonBlocking(listening);  // its accepts now say "would block" while nobody calls
+
+    TcpPeer caller;
+    lateCaller = &caller;
+    latePort = port;
+    latePasses = 0;
+    ABORT_SetFunc(CallAtTheSecondPass);
+    short id = -1;
+    Session_Create(&id);
+    SessionOpenParams params{};
+    memcpy(params.localAddress, loopback.text, 16);
+    params.service = port;
+    SessionPeerInfo peer{};
+    short rc = Session_WaitForOpen(id, &params, &peer);
+    ABORT_SetFunc(nullptr);
+
+    EXPECT_EQ(rc, VK_DONE);
+    EXPECT_GE(latePasses, 2) << "the first accept found nobody";
+    EXPECT_EQ(caller.Receive(42).size(), 42u) << "the caller is answered";
 }
 
 TEST_F(Sessions, AddressTextsSelectTheTransport)

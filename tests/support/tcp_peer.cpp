@@ -2,6 +2,12 @@
 
 #include <chrono>
 
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <fcntl.h>
+#endif
+
 #include "platform/net.h"
 #include "platform/platform.h"
 #include "varnek.h"
@@ -15,6 +21,30 @@ bool Connect(int32_t s, uint16_t port)
     return Net_ConnectResult(s, 3000) == 0;
 }
 }  // namespace
+
+int32_t ListeningSocketOn(uint16_t port)
+{
+#ifdef _WIN32
+    constexpr int32_t FIRST = 4, LAST = 1 << 16, STEP = 4;  // socket handles are multiples of 4
+#else
+    constexpr int32_t FIRST = 3, LAST = 4096, STEP = 1;
+#endif
+    for (int32_t s = FIRST; s < LAST; s += STEP) {
+        uint8_t peer[4];
+        if (Net_LocalPort(s) == port && !Net_PeerAddress(s, peer)) return s;
+    }
+    return NET_NO_SOCKET;
+}
+
+void MakeNonBlocking(int32_t s)
+{
+#ifdef _WIN32
+    u_long on = 1;
+    ioctlsocket(static_cast<SOCKET>(s), FIONBIO, &on);
+#else
+    fcntl(s, F_SETFL, fcntl(s, F_GETFL, 0) | O_NONBLOCK);
+#endif
+}
 
 SocketService::SocketService() { PCTCP_Open(); }
 SocketService::~SocketService() { PCTCP_Close(); }

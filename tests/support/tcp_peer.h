@@ -18,6 +18,13 @@ struct AddressText {
 // A port on 127.0.0.1 that nothing listens on right now.
 uint16_t FreeLoopbackPort();
 
+// The library's listening socket on `port` (bound there, with no peer), found among the
+// process's sockets; -1 when there is none.
+int32_t ListeningSocketOn(uint16_t port);
+// Makes an accept on s answer "would block" while no caller waits: what an accept meets
+// whose caller another waiting thread took.
+void MakeNonBlocking(int32_t s);
+
 // Sockets need the socket service started (WSAStartup on Windows) for the test's life.
 class SocketService {
 public:
