@@ -75,6 +75,13 @@ int VKD_BlockFields(const uint8_t *block, size_t n, uint16_t *code, uint16_t *bl
  * port outside 1 to 500. */
 unsigned VKD_BridgeNextBlock(short port);
 
+/* The size of the log-in record a station sends a centre after the greeting. */
+#define VKD_LOGIN_RECORD_SIZE 71
+
+/* The centre port a log-in record of VKD_LOGIN_RECORD_SIZE bytes asks for, in
+ * *centrePort: 1 when every other byte is the one the library sends, else 0. */
+int VKD_LoginRecordRead(const uint8_t *record, uint16_t *centrePort);
+
 /* The serial-port component's own reason for the last open it refused, or "" when it
  * gives none or was never loaded. */
 const char *VKD_SerialOpenError(void);

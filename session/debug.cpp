@@ -13,11 +13,13 @@
 #include "support/bytes.h"
 #include "support/pcap_format.h"
 #include "transport/linkapi.h"
+#include "transport/login_record.h"
 #include "varnek.h"
 #include "zip/zip.h"
 
 static_assert(VKD_FRAME_PAYLOAD == SESSION_FRAME_PAYLOAD, "the frame size sessions announce");
 static_assert(VKD_LINK_FRAME_MAX == LINK_BUFFER_SIZE, "the link frame buffer");
+static_assert(VKD_LOGIN_RECORD_SIZE == LOGIN_RECORD_SIZE, "the log-in record");
 static_assert(VKD_PCAP_ETHERNET == PCAP_ETHERNET && VKD_PCAP_USER0 == PCAP_USER0, "pcap link types");
 static_assert(VKD_PCAP_FILE_HEADER == PCAP_FILE_HEADER && VKD_PCAP_RECORD_HEADER == PCAP_RECORD_HEADER,
               "pcap header sizes");
@@ -78,6 +80,8 @@ unsigned VKD_BridgeNextBlock(short port)
     const LinkApiPort *p = LINKAPI_Port(port);
     return p != nullptr ? p->nextBlockNo : 0;
 }
+
+int VKD_LoginRecordRead(const uint8_t *record, uint16_t *centrePort) { return LOGIN_Read(record, centrePort) ? 1 : 0; }
 
 const char *VKD_SerialOpenError(void) { return RS232_LastError(); }
 

@@ -1,9 +1,12 @@
 // The station's header (varnek_debug.h) and the frame cutters it shares with the tests.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "shared/wire.h"
 #include "support/session_wiring.h"
 #include "support/tcp_peer.h"
+#include "transport/login_record.h"
 #include "varnek_debug.h"
 
 extern "C" int DebugHeaderFromC(void);
@@ -39,6 +42,22 @@ TEST(DebugHeader, ReadsScriptRecordHeadersLeastSignificantByteFirst)
     const uint8_t pause[] = {7, 0, 0, 0};
     EXPECT_EQ(VKD_ScriptPause(pause, 4), 7u);
     EXPECT_EQ(VKD_ScriptPause(pause, 3), 0u);
+}
+
+TEST(DebugHeader, ReadsTheLogInRecordTheBridgeSendsAndRefusesAnyOther)
+{
+    uint8_t record[VKD_LOGIN_RECORD_SIZE];
+    LOGIN_Build(record, 5005);
+    uint16_t port = 0;
+    EXPECT_EQ(VKD_LoginRecordRead(record, &port), 1);
+    EXPECT_EQ(port, 5005);
+    for (size_t at : {size_t(3), size_t(18), size_t(50), size_t(70)}) {
+        uint8_t changed[VKD_LOGIN_RECORD_SIZE];
+        memcpy(changed, record, sizeof changed);
+        changed[at] ^= 0x01;
+        EXPECT_EQ(VKD_LoginRecordRead(changed, &port), 0) << "byte " << at;
+        EXPECT_EQ(port, 5005) << "the port is read all the same";
+    }
 }
 
 TEST(DebugHeader, TellsATcpSessionsPeerAndNothingForASessionThatIsGone)

@@ -1,35 +1,17 @@
 // The active start of a link port: peer to peer, or the log-in to a centre (greeting,
 // the 71-byte log-in record, the centre's answer).
-#include <cstring>
-
 #include "platform/platform.h"
 #include "session/trace_hook.h"
-#include "support/bytes.h"
 #include "transport/abort.h"
 #include "transport/linkapi.h"
+#include "transport/login_record.h"
 #include "varnek.h"
 
 namespace {
 
 constexpr uint16_t GREETING_SIZE = 6;
-constexpr uint16_t LOGIN_SIZE = 71;
 constexpr int LOGIN_SECONDS = 10;
 constexpr uint8_t GREETING_REFUSES_BELOW = 2;
-
-// The fixed log-in record naming centrePort.
-void BuildLogIn(uint8_t (&record)[LOGIN_SIZE], uint16_t centrePort)
-{
-    memset(record, 0, sizeof record);
-    Bytes_PutBE32(record + 0, 1);
-    Bytes_PutBE32(record + 4, 2);
-    Bytes_PutBE16(record + 8, 3);
-    Bytes_PutBE16(record + 10, centrePort);
-    memcpy(record + 19, "61294", 5);
-    memcpy(record + 24, "9081726354453627", 16);
-    memcpy(record + 42, "61294", 5);
-    memcpy(record + 47, "9081726354453627", 16);
-    memcpy(record + 63, "86420975", 8);
-}
 
 void Report(int16_t port, const char *text) { Session_DebugMsg(port, text); }
 
@@ -74,9 +56,9 @@ int16_t LINKAPI_Open(int16_t port, uint16_t centrePort)
                 Report(port, "Center Deny");
                 return LINKAPI_FAILED;
             }
-            uint8_t record[LOGIN_SIZE];
-            BuildLogIn(record, centrePort);
-            LINKAPI_Write(port, record, LOGIN_SIZE);
+            uint8_t record[LOGIN_RECORD_SIZE];
+            LOGIN_Build(record, centrePort);
+            LINKAPI_Write(port, record, LOGIN_RECORD_SIZE);
             uint8_t answer[4];
             uint16_t any = LINKAPI_ANY_FRAME;
             if (LINKAPI_Read(port, answer, &any) == LINKAPI_DONE) {

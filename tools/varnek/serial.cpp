@@ -17,9 +17,6 @@
 
 namespace {
 
-const uint8_t LOGIN_DIGITS_A[] = "61294";
-const char *const LOGIN_DIGITS_B = "9081726354453627";
-
 // The component lives beside the program unless VARNEK_DRUMMEL names one.
 void FindComponent(const char *program)
 {
@@ -67,15 +64,13 @@ bool CentreLogIn(short port)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     short n = LINK_Receive(port, block, sizeof block);
-    if (n != 4 + 71 + 1) {
+    if (n != 4 + VKD_LOGIN_RECORD_SIZE + 1) {
         Event("failed").Int("serial", port).Str("stage", "login").Int("result", n).Str("reason", "no log-in record")
             .Emit("centre: no log-in record (" + std::to_string(n) + ")");
         return false;
     }
-    const uint8_t *record = block + 4;
-    bool fixed = record[3] == 1 && record[7] == 2 && record[9] == 3 && memcmp(record + 19, LOGIN_DIGITS_A, 5) == 0 &&
-                 memcmp(record + 24, LOGIN_DIGITS_B, 16) == 0 && memcmp(record + 63, "86420975", 8) == 0;
-    unsigned requested = VKD_GetBE16(record + 10);
+    uint16_t requested = 0;
+    bool fixed = VKD_LoginRecordRead(block + 4, &requested) == 1;
     Event("login").Int("serial", port).Int("service", requested).Int("accepted", fixed ? 1 : 0)
         .Emit("centre: log-in record for port " + std::to_string(requested) + (fixed ? " accepted" : " with wrong constants"));
     if (!fixed) return false;
