@@ -6,15 +6,12 @@
 
 namespace {
 
-// Children are stored as node * 8, so that a walk step addresses a child's record with
-// the link times two, without a shift of its own.
-constexpr int LINK = 8;
-inline int Right(const ZipWork &w, int p) { return w.node[p].child[0] / LINK; }
-inline int Left(const ZipWork &w, int p) { return w.node[p].child[1] / LINK; }
-inline void SetChild(ZipWork &w, int p, int side, int q) { w.node[p].child[side] = static_cast<uint16_t>(q * LINK); }
+inline int Right(const ZipWork &w, int p) { return w.node[p].child[0]; }
+inline int Left(const ZipWork &w, int p) { return w.node[p].child[1]; }
+inline void SetChild(ZipWork &w, int p, int side, int q) { w.node[p].child[side] = static_cast<uint16_t>(q); }
 inline void SetRight(ZipWork &w, int p, int q) { SetChild(w, p, 0, q); }
 inline void SetLeft(ZipWork &w, int p, int q) { SetChild(w, p, 1, q); }
-inline int16_t &Parent(ZipWork &w, int p) { return w.node[p].parent; }
+inline int16_t &Parent(ZipWork &w, int p) { return w.parent[p]; }
 
 // Eight key bytes as a number whose order is theirs.
 inline uint64_t Word(const uint8_t *p)
@@ -92,18 +89,16 @@ inline void PickLeft(uint64_t a, uint64_t b, uint64_t &node, uint64_t &word1, ui
 // into their tree.  The match is the first node on the walk from the root with the most
 // bytes in common; an equal string's node is replaced by r.
 //
-// The walk is the hot loop of the encoder.  Each step loads both children's first key
-// word (bytes 1-8, kept per node in order form) and child pairs before the direction
-// is known and then picks one, so no branch depends on the order of two strings and no
-// load waits for a decision.
+// The walk is the hot loop of the encoder.  Each step loads both children's child
+// pairs and first key words (bytes 1-8, read from the ring: a node's string stays there
+// unchanged while it is in a tree) before the direction is known and then picks one, so
+// no branch depends on the order of two strings and no load waits for a decision.
 // Bytes 9-16 are loaded only when bytes 1-8 are equal: carrying them for both
 // children costs more registers than the rare wait saves.  Byte 17 is looked at only
 // when bytes 1-16 are equal.
 static inline __attribute__((always_inline)) void Insert(ZipWork &w, int r)
 {
     const uint8_t *key = &w.ring[r];
-    const uint64_t k1 = Word(key + 1);
-    w.node[r].key1 = k1;
     int last = w.lastFull;
     w.lastFull = -1;
     if (last >= 0) {
@@ -123,26 +118,24 @@ static inline __attribute__((always_inline)) void Insert(ZipWork &w, int r)
         w.matchLength = 0;
         return;
     }
-    // Byte offsets from these bases keep every load of the walk a single instruction.
-    const uint8_t *word1 = reinterpret_cast<const uint8_t *>(w.node) + offsetof(LzNode, key1);
+    // Offsets from these bases keep every load of the walk a single instruction.
+    const uint8_t *word1 = w.ring + 1;
     const uint8_t *word2 = w.ring + 9;
-    const uint8_t *pairs = reinterpret_cast<const uint8_t *>(w.node) + offsetof(LzNode, child);
+    const uint8_t *pairs = reinterpret_cast<const uint8_t *>(w.node);
+    const uint64_t k1 = Word(key + 1);
     const uint64_t k2 = Word(key + 9);
-    uint64_t c1;
+    uint64_t c1 = Word(word1 + cur);
     uint32_t pair;
-    memcpy(&c1, word1 + sizeof(LzNode) * static_cast<size_t>(cur), 8);
     memcpy(&pair, pairs + sizeof(LzNode) * static_cast<size_t>(cur), 4);
     int length = 0;
     int position = 0;
     for (;;) {
-        uint32_t cr = pair & 0xFFFF;  // links: node * 8
+        uint32_t cr = pair & 0xFFFF;
         uint32_t cl = pair >> 16;
-        uint64_t wr1, wl1;
+        uint64_t wr1 = Word(word1 + cr), wl1 = Word(word1 + cl);
         uint32_t pr, pl;
-        memcpy(&wr1, word1 + 2 * static_cast<size_t>(cr), 8);
-        memcpy(&wl1, word1 + 2 * static_cast<size_t>(cl), 8);
-        memcpy(&pr, pairs + 2 * static_cast<size_t>(cr), 4);
-        memcpy(&pl, pairs + 2 * static_cast<size_t>(cl), 4);
+        memcpy(&pr, pairs + sizeof(LzNode) * static_cast<size_t>(cr), 4);
+        memcpy(&pl, pairs + sizeof(LzNode) * static_cast<size_t>(cl), 4);
         // Bytes 1-8 decide unless they are equal; then bytes 9-16.
         bool first = c1 != k1;
         uint64_t a = first ? k1 : k2;
@@ -162,14 +155,14 @@ static inline __attribute__((always_inline)) void Insert(ZipWork &w, int r)
         length = shared > length ? shared : length;
         uint64_t next = cr, chosen1 = wr1, nextPair = pr;
         PickLeft(a, b, next, chosen1, nextPair, cl, wl1, pl);
-        if (next == static_cast<uint32_t>(LZ_NIL * LINK)) {
+        if (next == static_cast<uint32_t>(LZ_NIL)) {
             SetChild(w, cur, a < b ? 1 : 0, r);
             Parent(w, r) = static_cast<int16_t>(cur);
             w.matchPosition = static_cast<int16_t>(position);
             w.matchLength = static_cast<int16_t>(length);
             return;
         }
-        cur = static_cast<int>(next / LINK);
+        cur = static_cast<int>(next);
         c1 = chosen1;
         pair = static_cast<uint32_t>(nextPair);
     }

@@ -54,15 +54,11 @@ constexpr int LZ_START = LZ_RING - LZ_LONGEST;  // 4078
 constexpr uint8_t LZ_FILL = 0x20;
 constexpr int LZ_PRIMER = LZ_LONGEST;
 
-// A node of the encoder's trees: what a walk step reads of it sits in one record, so
-// that one cache line serves both loads.
+// A node of the encoder's trees as a walk step reads it: its two children, so that the
+// records of all nodes (17 KiB) and the ring, where the keys are read, stay in the
+// first-level cache together.
 struct LzNode {
-    // Bytes 1-8 of the node's string as a number whose order is theirs, stored when the
-    // node is inserted: a node's string stays in the ring unchanged while it is in a tree.
-    uint64_t key1;
-    uint16_t child[2];  // times 8: child[0] the right one (greater or equal strings), child[1] the left one
-    int16_t parent;
-    int16_t spare;
+    uint16_t child[2];  // child[0] the right one (greater or equal strings), child[1] the left one
 };
 
 struct ZipWork {
@@ -70,6 +66,7 @@ struct ZipWork {
     // nodes 4097 + b are the roots of the strings that start with byte b, which use only
     // their right child.  First, so that records keep the alignment of the allocation.
     LzNode node[LZ_RING + 257];
+    int16_t parent[LZ_RING + 1];  // LZ_NIL: the node is in no tree
     // How many ring positions from LZ_START - LZ_LONGEST on may still be in a tree; 0 for
     // all of them (a new work area).  Kept by ZIP_EncodeClear, so that a new message
     // takes out of the trees only the nodes the last one put in.
