@@ -3,7 +3,9 @@
 // I/O inline).  Both run in this process on the same seeded corpora of 4 KiB messages,
 // each message coded on its own behind its 18-space primer: "mixed" (transaction-like
 // records, text and binary messages in turn), and each kind alone, "random" standing
-// for already-compressed data and "runs" for long repeats.  Before measuring, every
+// for already-compressed data and "runs" for long repeats; and "stream", the mixed corpus
+// coded as one 1 MiB message, as a long message of a session is, the ring wrapping and
+// old strings leaving the trees.  Before measuring, every
 // stream of the library's encoder is checked byte for byte against the reference's, and
 // the library's decoder against the message.  At the end the library/reference ratios
 // are printed per kind (medians when repetitions are asked for).
@@ -63,8 +65,11 @@ void AppendText(Bytes &out, std::mt19937 &rng, size_t n)
     out.resize(start + n);
 }
 
-enum Kind { MIXED, RECORDS, TEXT, BINARY, RANDOM, RUNS, KINDS };
-const char *const KIND_NAMES[KINDS] = {"mixed", "records", "text", "binary", "random", "runs"};
+enum Kind { MIXED, RECORDS, TEXT, BINARY, RANDOM, RUNS, STREAM, KINDS };
+const char *const KIND_NAMES[KINDS] = {"mixed", "records", "text", "binary", "random", "runs", "stream"};
+
+// The bytes each stream codes: a message, or for "stream" the whole corpus.
+size_t MessageSizeOf(Kind kind) { return kind == STREAM ? CORPUS_SIZE : MESSAGE_SIZE; }
 
 void AppendMessage(Bytes &corpus, Kind kind, std::mt19937 &rng, uint32_t &serial)
 {
@@ -84,6 +89,7 @@ void AppendMessage(Bytes &corpus, Kind kind, std::mt19937 &rng, uint32_t &serial
         while (corpus.size() < end) corpus.insert(corpus.end(), 1 + rng() % 300, static_cast<uint8_t>(rng() % 3));
         break;
     case MIXED:
+    case STREAM:
     case KINDS: break;
     }
     corpus.resize(end);
@@ -96,7 +102,7 @@ Bytes MakeCorpus(Kind kind)
     uint32_t serial = 1000;
     static const Kind MIX[5] = {RECORDS, RECORDS, TEXT, TEXT, BINARY};
     while (corpus.size() < CORPUS_SIZE) {
-        Kind k = kind == MIXED ? MIX[corpus.size() / MESSAGE_SIZE % 5] : kind;
+        Kind k = kind == MIXED || kind == STREAM ? MIX[corpus.size() / MESSAGE_SIZE % 5] : kind;
         AppendMessage(corpus, k, rng, serial);
     }
     return corpus;
@@ -192,6 +198,7 @@ size_t LibraryDecode(UnzipWork &work, const uint8_t *code, size_t n, uint8_t *ou
 // ------------------------------------------------------------------ corpora with their streams
 
 struct Corpus {
+    size_t messageSize;
     Bytes messages;
     std::vector<Bytes> code;  // one stream per message, by the reference coder
 };
@@ -199,33 +206,35 @@ struct Corpus {
 Corpus Prepare(Kind kind)
 {
     Corpus c;
+    c.messageSize = MessageSizeOf(kind);
     c.messages = MakeCorpus(kind);
+    const size_t size = c.messageSize;
     auto coder = std::make_unique<lzss_reference::Coder>();
     auto work = std::make_unique<ZipWork>();
     auto unzip = std::make_unique<UnzipWork>();
-    Bytes input(LZ_PRIMER + MESSAGE_SIZE, ' ');
-    Bytes out(2 * MESSAGE_SIZE + 64);
-    Bytes decoded(MESSAGE_SIZE + LZ_PRIMER);
+    Bytes input(LZ_PRIMER + size, ' ');
+    Bytes out(2 * size + 64);
+    Bytes decoded(size + LZ_PRIMER);
     size_t codeBytes = 0;
-    for (size_t at = 0; at < c.messages.size(); at += MESSAGE_SIZE) {
+    for (size_t at = 0; at < c.messages.size(); at += size) {
         const uint8_t *message = c.messages.data() + at;
-        memcpy(input.data() + LZ_PRIMER, message, MESSAGE_SIZE);
+        memcpy(input.data() + LZ_PRIMER, message, size);
         lzss_reference::Input in{input.data(), input.size(), 0};
         lzss_reference::Output o{out.data(), 0};
         coder->Encode(in, o);
         c.code.emplace_back(out.begin(), out.begin() + static_cast<long>(o.pos));
         codeBytes += o.pos;
-        size_t n = LibraryEncode(*work, message, MESSAGE_SIZE, out.data());
+        size_t n = LibraryEncode(*work, message, size, out.data());
         if (Bytes(out.begin(), out.begin() + static_cast<long>(n)) != c.code.back()) {
             fprintf(stderr, "%s, message %zu: the library's stream differs from the reference's\n", KIND_NAMES[kind],
-                    at / MESSAGE_SIZE);
+                    at / size);
             exit(1);
         }
         const Bytes &code = c.code.back();
         size_t m = LibraryDecode(*unzip, code.data(), code.size(), decoded.data(), decoded.size());
-        if (m != decoded.size() || memcmp(decoded.data() + LZ_PRIMER, message, MESSAGE_SIZE) != 0) {
+        if (m != decoded.size() || memcmp(decoded.data() + LZ_PRIMER, message, size) != 0) {
             fprintf(stderr, "%s, message %zu: the library's decoder does not give the message back\n",
-                    KIND_NAMES[kind], at / MESSAGE_SIZE);
+                    KIND_NAMES[kind], at / size);
             exit(1);
         }
     }
@@ -247,10 +256,10 @@ void EncodeLibrary(benchmark::State &state, Kind kind)
 {
     const Corpus &c = corpora[kind];
     auto work = std::make_unique<ZipWork>();
-    Bytes out(2 * MESSAGE_SIZE + 64);
+    Bytes out(2 * c.messageSize + 64);
     for (auto _ : state) {
-        for (size_t at = 0; at < c.messages.size(); at += MESSAGE_SIZE) {
-            benchmark::DoNotOptimize(LibraryEncode(*work, c.messages.data() + at, MESSAGE_SIZE, out.data()));
+        for (size_t at = 0; at < c.messages.size(); at += c.messageSize) {
+            benchmark::DoNotOptimize(LibraryEncode(*work, c.messages.data() + at, c.messageSize, out.data()));
         }
     }
     Done(state, c);
@@ -260,11 +269,11 @@ void EncodeReference(benchmark::State &state, Kind kind)
 {
     const Corpus &c = corpora[kind];
     auto coder = std::make_unique<lzss_reference::Coder>();
-    Bytes input(LZ_PRIMER + MESSAGE_SIZE, ' ');
-    Bytes out(2 * MESSAGE_SIZE + 64);
+    Bytes input(LZ_PRIMER + c.messageSize, ' ');
+    Bytes out(2 * c.messageSize + 64);
     for (auto _ : state) {
-        for (size_t at = 0; at < c.messages.size(); at += MESSAGE_SIZE) {
-            memcpy(input.data() + LZ_PRIMER, c.messages.data() + at, MESSAGE_SIZE);
+        for (size_t at = 0; at < c.messages.size(); at += c.messageSize) {
+            memcpy(input.data() + LZ_PRIMER, c.messages.data() + at, c.messageSize);
             lzss_reference::Input in{input.data(), input.size(), 0};
             lzss_reference::Output o{out.data(), 0};
             coder->Encode(in, o);
@@ -278,7 +287,7 @@ void DecodeLibrary(benchmark::State &state, Kind kind)
 {
     const Corpus &c = corpora[kind];
     auto work = std::make_unique<UnzipWork>();
-    Bytes out(MESSAGE_SIZE + LZ_PRIMER);
+    Bytes out(c.messageSize + LZ_PRIMER);
     for (auto _ : state) {
         for (const Bytes &code : c.code) {
             benchmark::DoNotOptimize(LibraryDecode(*work, code.data(), code.size(), out.data(), out.size()));
@@ -291,7 +300,7 @@ void DecodeReference(benchmark::State &state, Kind kind)
 {
     const Corpus &c = corpora[kind];
     auto coder = std::make_unique<lzss_reference::Coder>();
-    Bytes out(MESSAGE_SIZE + LZ_PRIMER + 32);
+    Bytes out(c.messageSize + LZ_PRIMER + 32);
     for (auto _ : state) {
         for (const Bytes &code : c.code) {
             lzss_reference::Input in{code.data(), code.size(), 0};
