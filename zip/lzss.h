@@ -109,8 +109,8 @@ void LZ_DeleteNode(ZipWork &w, int p);
 void LZ_Advance(ZipWork &w, const uint8_t *in, int length, int &s, int &r);
 
 // Clears the encoder's state for a new message, all but the nodes: ZIP_EncodeStart takes
-// out of the trees the nodes the last message may have put in, and a node's children and
-// key word are set when it is inserted.
+// out of the trees the nodes the last message may have put in, and a node's children are
+// set when it is inserted.
 void ZIP_EncodeClear(ZipWork &w);
 // Prepares a cleared encoder state for a new message: trees, ring, primer.
 void ZIP_EncodeStart(ZipWork &w);

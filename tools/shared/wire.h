@@ -6,30 +6,28 @@
 #include <cstdint>
 #include <vector>
 
-// Cuts a TCP byte stream into session frames (header, then its payload: the length
-// field's count, or 256 without one).
-class SessionFrameCutter {
+// What both cutters share: the frame last completed, held until the next Push.
+class FrameCutter {
 public:
-    // Takes the next byte: true when it completes a frame, which Frame() then holds
-    // until the next Push.
-    bool Push(uint8_t b);
     const std::vector<uint8_t> &Frame() const { return frame_; }
 
-private:
+protected:
     std::vector<uint8_t> frame_;
     bool done_ = false;
 };
 
+// Cuts a TCP byte stream into session frames (header, then its payload: the length
+// field's count, or 256 without one).
+class SessionFrameCutter : public FrameCutter {
+public:
+    // Takes the next byte: true when it completes a frame.
+    bool Push(uint8_t b);
+};
+
 // Cuts a serial byte stream into link frames, 0x12 to 0x0D; bytes outside a frame are
 // skipped.
-class LinkFrameCutter {
+class LinkFrameCutter : public FrameCutter {
 public:
-    // Takes the next byte: true when it completes a frame, which Frame() then holds
-    // until the next Push.
+    // Takes the next byte: true when it completes a frame.
     bool Push(uint8_t b);
-    const std::vector<uint8_t> &Frame() const { return frame_; }
-
-private:
-    std::vector<uint8_t> frame_;
-    bool done_ = false;
 };
