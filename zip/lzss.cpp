@@ -30,17 +30,18 @@ inline int Shared(uint64_t a, uint64_t b, int first)
     return first + 7 - ((63 ^ __builtin_clzll(a ^ b)) >> 3);
 }
 
+// Whether the 18-byte strings at a and b are equal.  The last two bytes are read one by
+// one: the new string's last byte was stored a moment ago, and a wider load over a byte
+// store still on its way to the cache waits until the store gets there.
 inline bool SameKey(const uint8_t *a, const uint8_t *b)
 {
     uint64_t a1, b1, a2, b2;
-    uint16_t a3, b3;
     memcpy(&a1, a, 8);
     memcpy(&b1, b, 8);
     memcpy(&a2, a + 8, 8);
     memcpy(&b2, b + 8, 8);
-    memcpy(&a3, a + 16, 2);
-    memcpy(&b3, b + 16, 2);
-    return ((a1 ^ b1) | (a2 ^ b2) | static_cast<uint64_t>(a3 ^ b3)) == 0;
+    const unsigned tail = static_cast<unsigned>(a[16] ^ b[16]) | static_cast<unsigned>(a[17] ^ b[17]);
+    return ((a1 ^ b1) | (a2 ^ b2) | tail) == 0;
 }
 
 // r takes the place in the tree of p, which holds the same string, and becomes the
