@@ -11,6 +11,8 @@ inline int Left(const ZipWork &w, int p) { return w.node[p].child[1]; }
 inline void SetChild(ZipWork &w, int p, int side, int q) { w.node[p].child[side] = static_cast<uint16_t>(q); }
 inline void SetRight(ZipWork &w, int p, int q) { SetChild(w, p, 0, q); }
 inline void SetLeft(ZipWork &w, int p, int q) { SetChild(w, p, 1, q); }
+// Both children of p at once.
+inline void SetPair(ZipWork &w, int p, uint32_t pair) { memcpy(&w.node[p], &pair, 4); }
 inline int16_t &Parent(ZipWork &w, int p) { return w.parent[p]; }
 
 // Eight key bytes as a number whose order is theirs.
@@ -82,6 +84,69 @@ inline void PickLeft(uint64_t a, uint64_t b, uint64_t &node, uint64_t &word1, ui
     word1 ^= (word1 ^ leftWord1) & less;
     pair ^= (pair ^ leftPair) & less;
 #endif
+}
+
+// Takes the left child's node, key words and child pair in place of the right child's
+// when the key's bytes 1-16 (k) order before the node's (c1:c2), and otherwise makes
+// the node the last one the walk turned right at.  One borrow chain orders the 16
+// bytes, so no branch asks whether bytes 1-8 were equal.
+inline void Turn(const uint64_t (&k)[2], uint64_t c1, uint64_t c2, uint64_t cur, uint64_t &node, uint64_t &w1,
+                 uint64_t &w2, uint64_t &pair, uint64_t &lastRight, uint64_t leftNode, uint64_t leftW1,
+                 uint64_t leftW2, uint64_t leftPair)
+{
+#if defined(__x86_64__)
+    uint64_t t;
+    __asm__("mov %[k1], %[t]\n\t"
+            "cmp %[c2], %[k2]\n\t"
+            "sbb %[c1], %[t]\n\t"
+            "cmovb %[leftNode], %[node]\n\t"
+            "cmovb %[leftW1], %[w1]\n\t"
+            "cmovb %[leftW2], %[w2]\n\t"
+            "cmovb %[leftPair], %[pair]\n\t"
+            "cmovae %[cur], %[lastRight]"
+            : [t] "=&r"(t), [node] "+r"(node), [w1] "+r"(w1), [w2] "+r"(w2), [pair] "+r"(pair),
+              [lastRight] "+r"(lastRight)
+            : [k1] "m"(k[0]), [k2] "m"(k[1]), [c2] "r"(c2), [c1] "r"(c1), [cur] "rm"(cur), [leftNode] "r"(leftNode),
+              [leftW1] "r"(leftW1), [leftW2] "r"(leftW2), [leftPair] "r"(leftPair)
+            : "cc");
+#else
+    const uint64_t less = 0ull - static_cast<uint64_t>(k[0] < c1 || (k[0] == c1 && k[1] < c2));
+    node ^= (node ^ leftNode) & less;
+    w1 ^= (w1 ^ leftW1) & less;
+    w2 ^= (w2 ^ leftW2) & less;
+    pair ^= (pair ^ leftPair) & less;
+    lastRight ^= (lastRight ^ cur) & ~less;
+#endif
+}
+
+// A walk that only looks for where its string goes (EnterTwo): the node it stands on,
+// that node's key words and child pair, and the last node it turned right at.
+struct Walker {
+    uint64_t key[2];  // bytes 1-16 of the string, in order as numbers
+    uint64_t at;
+    uint64_t c1, c2;
+    uint64_t lastRight;
+    uint32_t pair;
+};
+
+// One step down: false when the walk ends at x.at, which then takes the string as a child.
+inline bool Step(const uint8_t *ring, const uint8_t *pairs, Walker &x)
+{
+    uint64_t next = x.pair & 0xFFFF;
+    const uint64_t left = x.pair >> 16;
+    uint64_t n1 = Word(ring + 1 + next), n2 = Word(ring + 9 + next);
+    const uint64_t l1 = Word(ring + 1 + left), l2 = Word(ring + 9 + left);
+    uint32_t pr, pl;
+    memcpy(&pr, pairs + 4 * next, 4);
+    memcpy(&pl, pairs + 4 * left, 4);
+    uint64_t nextPair = pr;
+    Turn(x.key, x.c1, x.c2, x.at, next, n1, n2, nextPair, x.lastRight, left, l1, l2, pl);
+    if (next == LZ_NIL) return false;
+    x.at = next;
+    x.c1 = n1;
+    x.c2 = n2;
+    x.pair = static_cast<uint32_t>(nextPair);
+    return true;
 }
 
 }  // namespace
@@ -198,18 +263,122 @@ static inline __attribute__((always_inline)) void Delete(ZipWork &w, int p)
     Parent(w, p) = LZ_NIL;
 }
 
+// Starts a walk for the string at r from the top of its tree, which must not be empty.
+static inline __attribute__((always_inline)) void StartWalk(const ZipWork &w, int r, Walker &x)
+{
+    const uint8_t *key = &w.ring[r];
+    x.key[0] = Word(key + 1);
+    x.key[1] = Word(key + 9);
+    x.at = static_cast<uint64_t>(Right(w, LZ_RING + 1 + key[0]));
+    x.c1 = Word(w.ring + 1 + x.at);
+    x.c2 = Word(w.ring + 9 + x.at);
+    x.lastRight = LZ_NIL;
+    memcpy(&x.pair, &w.node[x.at], 4);
+}
+
+// Links r where its walk ended, as Insert would.  The walk looked at bytes 1-16 only: one
+// that passed a node sharing them with r turned right there, and every later right turn
+// was at such a node too, since the nodes beyond are greater.  So when the last right
+// turn was at such a node, Insert walks again, minding byte 17 and an equal string;
+// otherwise the walk took Insert's way.
+static inline __attribute__((always_inline)) void EndWalk(ZipWork &w, int r, const Walker &x)
+{
+    if (Word(w.ring + 1 + x.lastRight) == x.key[0] && Word(w.ring + 9 + x.lastRight) == x.key[1]) {
+        w.lastFull = -1;
+        Insert(w, r);
+        return;
+    }
+    const bool less = x.key[0] < x.c1 || (x.key[0] == x.c1 && x.key[1] < x.c2);
+    SetPair(w, r, LZ_NIL | LZ_NIL << 16);
+    SetChild(w, static_cast<int>(x.at), less ? 1 : 0, r);
+    Parent(w, r) = static_cast<int16_t>(x.at);
+    w.lastFull = -1;
+}
+
+// Links the strings at a and a + 1, which start in two different trees and whose matches
+// nobody asks for, with the two walks taken in step: each step waits for its loads, and
+// the other walk's loads, which do not depend on them, proceed meanwhile.  An empty
+// tree leaves the work to Insert.
+static __attribute__((noinline)) void EnterTwo(ZipWork &w, int a, int b)
+{
+    if (Right(w, LZ_RING + 1 + w.ring[a]) == LZ_NIL || Right(w, LZ_RING + 1 + w.ring[b]) == LZ_NIL) {
+        Insert(w, a);
+        Insert(w, b);
+        return;
+    }
+    const uint8_t *ring = w.ring;
+    const uint8_t *pairs = reinterpret_cast<const uint8_t *>(w.node);
+    Walker x, y;
+    StartWalk(w, a, x);
+    StartWalk(w, b, y);
+    for (;;) {
+        const bool more = Step(ring, pairs, x);
+        const bool moreToo = Step(ring, pairs, y);
+        if (!more || !moreToo) {
+            if (more) while (Step(ring, pairs, x)) {}
+            if (moreToo) while (Step(ring, pairs, y)) {}
+            break;
+        }
+    }
+    EndWalk(w, a, x);
+    EndWalk(w, b, y);
+}
+
 void LZ_DeleteNode(ZipWork &w, int p) { Delete(w, p); }
 
 void LZ_InsertNode(ZipWork &w, int r) { Insert(w, r); }
 
-void LZ_Advance(ZipWork &w, const uint8_t *in, int length, int &s, int &r)
+// Whether the insertions of a and a + 1, neither the last of an advance, may be done as
+// a pair (EnterTwo): no shortcut pending from the one before, two different trees, and
+// the deletion of `gone`, which the pair does before the first insertion, not in the
+// first one's tree.
+static inline bool Pairs(const ZipWork &w, int a, int gone)
+{
+    if (w.lastFull >= 0) return false;
+    const uint8_t first = w.ring[a];
+    if (first == w.ring[(a + 1) & (LZ_RING - 1)]) return false;
+    return w.parent[gone] == LZ_NIL || w.ring[gone] != first;
+}
+
+// Enters one byte at `at` (the oldest position, taken out of its tree first).
+static inline __attribute__((always_inline)) void Enter(ZipWork &w, int at, uint8_t c)
+{
+    Delete(w, at);
+    w.ring[at] = c;
+    if (at < LZ_LONGEST - 1) w.ring[at + LZ_RING] = c;
+}
+
+// An advance over a match: the insertions before the last are paired where they may be.
+static __attribute__((noinline)) void AdvanceMatch(ZipWork &w, const uint8_t *in, int length, int &s, int &r)
 {
     int at = s, lead = r;
     for (int k = 0; k < length; ++k) {
-        Delete(w, at);
-        uint8_t c = in[k];
-        w.ring[at] = c;
-        if (at < LZ_LONGEST - 1) w.ring[at + LZ_RING] = c;
+        Enter(w, at, in[k]);
+        at = (at + 1) & (LZ_RING - 1);
+        lead = (lead + 1) & (LZ_RING - 1);
+        if (k + 2 < length && Pairs(w, lead, at)) {
+            Enter(w, at, in[k + 1]);
+            at = (at + 1) & (LZ_RING - 1);
+            EnterTwo(w, lead, (lead + 1) & (LZ_RING - 1));
+            lead = (lead + 1) & (LZ_RING - 1);
+            ++k;
+            continue;
+        }
+        Insert(w, lead);
+    }
+    s = at;
+    r = lead;
+}
+
+void LZ_Advance(ZipWork &w, const uint8_t *in, int length, int &s, int &r)
+{
+    if (length > 2) {
+        AdvanceMatch(w, in, length, s, r);
+        return;
+    }
+    int at = s, lead = r;
+    for (int k = 0; k < length; ++k) {
+        Enter(w, at, in[k]);
         at = (at + 1) & (LZ_RING - 1);
         lead = (lead + 1) & (LZ_RING - 1);
         Insert(w, lead);
