@@ -86,6 +86,9 @@ inline void PickLeft(uint64_t a, uint64_t b, uint64_t &node, uint64_t &word1, ui
 #endif
 }
 
+// Whether a string's bytes 1-16 (k) order before a node's (c1:c2).
+inline bool Before(const uint64_t (&k)[2], uint64_t c1, uint64_t c2) { return k[0] < c1 || (k[0] == c1 && k[1] < c2); }
+
 // Takes the left child's node, key words and child pair in place of the right child's
 // when the key's bytes 1-16 (k) order before the node's (c1:c2), and otherwise makes
 // the node the last one the walk turned right at.  One borrow chain orders the 16
@@ -110,7 +113,7 @@ inline void Turn(const uint64_t (&k)[2], uint64_t c1, uint64_t c2, uint64_t cur,
               [leftW1] "r"(leftW1), [leftW2] "r"(leftW2), [leftPair] "r"(leftPair)
             : "cc");
 #else
-    const uint64_t less = 0ull - static_cast<uint64_t>(k[0] < c1 || (k[0] == c1 && k[1] < c2));
+    const uint64_t less = 0ull - static_cast<uint64_t>(Before(k, c1, c2));
     node ^= (node ^ leftNode) & less;
     w1 ^= (w1 ^ leftW1) & less;
     w2 ^= (w2 ^ leftW2) & less;
@@ -175,8 +178,7 @@ static inline __attribute__((always_inline)) void Insert(ZipWork &w, int r)
         }
     }
     int root = LZ_RING + 1 + key[0];
-    SetRight(w, r, LZ_NIL);
-    SetLeft(w, r, LZ_NIL);
+    SetPair(w, r, LZ_NIL | LZ_NIL << 16);
     int cur = Right(w, root);
     if (cur == LZ_NIL) {
         SetRight(w, root, r);
@@ -283,16 +285,14 @@ static inline __attribute__((always_inline)) void StartWalk(const ZipWork &w, in
 // otherwise the walk took Insert's way.
 static inline __attribute__((always_inline)) void EndWalk(ZipWork &w, int r, const Walker &x)
 {
+    w.lastFull = -1;
     if (Word(w.ring + 1 + x.lastRight) == x.key[0] && Word(w.ring + 9 + x.lastRight) == x.key[1]) {
-        w.lastFull = -1;
         Insert(w, r);
         return;
     }
-    const bool less = x.key[0] < x.c1 || (x.key[0] == x.c1 && x.key[1] < x.c2);
     SetPair(w, r, LZ_NIL | LZ_NIL << 16);
-    SetChild(w, static_cast<int>(x.at), less ? 1 : 0, r);
+    SetChild(w, static_cast<int>(x.at), Before(x.key, x.c1, x.c2) ? 1 : 0, r);
     Parent(w, r) = static_cast<int16_t>(x.at);
-    w.lastFull = -1;
 }
 
 // Links the strings at a and a + 1, which start in two different trees and whose matches
@@ -311,14 +311,14 @@ static __attribute__((noinline)) void EnterTwo(ZipWork &w, int a, int b)
     Walker x, y;
     StartWalk(w, a, x);
     StartWalk(w, b, y);
-    for (;;) {
-        const bool more = Step(ring, pairs, x);
-        const bool moreToo = Step(ring, pairs, y);
-        if (!more || !moreToo) {
-            if (more) while (Step(ring, pairs, x)) {}
-            if (moreToo) while (Step(ring, pairs, y)) {}
-            break;
-        }
+    bool more, moreToo;
+    do {
+        more = Step(ring, pairs, x);
+        moreToo = Step(ring, pairs, y);
+    } while (more && moreToo);
+    while (more && Step(ring, pairs, x)) {
+    }
+    while (moreToo && Step(ring, pairs, y)) {
     }
     EndWalk(w, a, x);
     EndWalk(w, b, y);
