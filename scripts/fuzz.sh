@@ -10,7 +10,7 @@ scripts/bootstrap.sh
 cmake --preset fuzz > /dev/null
 cmake --build --preset fuzz
 mkdir -p build/fuzz/findings
-targets=(link_frame byteswap script unzip session_rx bridge)
+targets=(link_frame byteswap script unzip session_rx bridge lzss_encode)
 for target in "${targets[@]}"; do
   corpus=build/fuzz/corpus/$target
   mkdir -p "$corpus"
