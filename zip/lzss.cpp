@@ -14,17 +14,23 @@ inline void SetLeft(ZipWork &w, int p, int q) { SetChild(w, p, 1, q); }
 // Both children of p at once.
 inline void SetPair(ZipWork &w, int p, uint32_t pair) { memcpy(&w.node[p], &pair, 4); }
 inline int16_t &Parent(ZipWork &w, int p) { return w.parent[p]; }
+inline int Next(int p) { return (p + 1) & (LZ_RING - 1); }
 
-// Eight key bytes as a number whose order is theirs.
-inline uint64_t Word(const uint8_t *p)
+// Eight key bytes as they lie in memory, and as a number whose order is theirs.
+inline uint64_t Raw(const uint8_t *p)
 {
     uint64_t x;
     memcpy(&x, p, 8);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    x = __builtin_bswap64(x);
-#endif
     return x;
 }
+inline uint64_t InOrder(uint64_t raw)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    raw = __builtin_bswap64(raw);
+#endif
+    return raw;
+}
+inline uint64_t Word(const uint8_t *p) { return InOrder(Raw(p)); }
 
 // Number of leading bytes two different words share, counted from `first`.
 inline int Shared(uint64_t a, uint64_t b, int first)
@@ -46,13 +52,10 @@ inline bool SameKey(const uint8_t *a, const uint8_t *b)
     return ((a1 ^ b1) | (a2 ^ b2) | tail) == 0;
 }
 
-// r takes the place in the tree of p, which holds the same string, and becomes the
-// match: the walk would have ended at p, the only node sharing all 18 bytes.
+// r takes the place in the tree of p, which holds the same string: a walk for r would
+// end at p, the only node sharing all 18 bytes.
 void ReplaceNode(ZipWork &w, int p, int r)
 {
-    w.matchPosition = static_cast<int16_t>(p);
-    w.matchLength = LZ_LONGEST;
-    w.lastFull = static_cast<int16_t>(p);
     Parent(w, r) = Parent(w, p);
     SetLeft(w, r, Left(w, p));
     SetRight(w, r, Right(w, p));
@@ -63,26 +66,33 @@ void ReplaceNode(ZipWork &w, int p, int r)
     Parent(w, p) = LZ_NIL;
 }
 
-// Replaces the right child's node, first key word and child pair by the left child's
-// when the key `a` orders before the node's `b`.  The direction of a walk step is a
-// coin toss to a branch predictor, so this must not be a branch; on x86-64 the
-// comparison feeds three conditional moves straight from its flags, elsewhere masks.
-inline void PickLeft(uint64_t a, uint64_t b, uint64_t &node, uint64_t &word1, uint64_t &pair, uint64_t leftNode,
-                     uint64_t leftWord1, uint64_t leftPair)
+// Replaces the right child's node, raw first key word and child pair by the left
+// child's when the key `a` orders before the node's `b`.  The direction of a walk step
+// is a coin toss to a branch predictor, so this must not be a branch; on x86-64 the
+// comparison feeds three conditional moves straight from its flags, two of which read
+// the left child's word and pair themselves, elsewhere masks.
+inline void PickLeft(uint64_t a, uint64_t b, uint64_t &node, uint64_t &raw1, uint32_t &pair, uint64_t leftNode,
+                     const uint8_t *leftRaw1, const uint8_t *leftPair)
 {
 #if defined(__x86_64__)
+    typedef uint64_t __attribute__((may_alias, aligned(1))) Raw64;
+    typedef uint32_t __attribute__((may_alias, aligned(1))) Raw32;
     __asm__("cmp %[b], %[a]\n\t"
             "cmovb %[leftNode], %[node]\n\t"
-            "cmovb %[leftWord1], %[word1]\n\t"
+            "cmovb %[leftRaw1], %[raw1]\n\t"
             "cmovb %[leftPair], %[pair]"
-            : [node] "+r"(node), [word1] "+r"(word1), [pair] "+r"(pair)
-            : [a] "r"(a), [b] "r"(b), [leftNode] "r"(leftNode), [leftWord1] "r"(leftWord1), [leftPair] "r"(leftPair)
+            : [node] "+r"(node), [raw1] "+r"(raw1), [pair] "+r"(pair)
+            : [a] "r"(a), [b] "r"(b), [leftNode] "r"(leftNode),
+              [leftRaw1] "m"(*reinterpret_cast<const Raw64 *>(leftRaw1)),
+              [leftPair] "m"(*reinterpret_cast<const Raw32 *>(leftPair))
             : "cc");
 #else
+    uint32_t pl;
+    memcpy(&pl, leftPair, 4);
     const uint64_t less = 0ull - static_cast<uint64_t>(a < b);
     node ^= (node ^ leftNode) & less;
-    word1 ^= (word1 ^ leftWord1) & less;
-    pair ^= (pair ^ leftPair) & less;
+    raw1 ^= (raw1 ^ Raw(leftRaw1)) & less;
+    pair ^= (pair ^ pl) & static_cast<uint32_t>(less);
 #endif
 }
 
@@ -152,88 +162,138 @@ inline bool Step(const uint8_t *ring, const uint8_t *pairs, Walker &x)
     return true;
 }
 
+// A walk that finds the longest match of the string at r while it looks for where r
+// goes (Insert, InsertTwo).
+struct Search {
+    uint64_t k1, k2;  // bytes 1-8 and 9-16 of the string, in order as numbers
+    int r;
+    int at;         // the node the walk stands on
+    uint64_t c1;    // its bytes 1-8
+    uint32_t pair;  // its child pair
+    // The best node so far, first on the walk among those sharing the most bytes with
+    // the string: its index in bits 0-15, 24 less the bytes shared above.  One
+    // comparison then both ranks a node and keeps the first of equals.
+    uint32_t best;
+};
+
+// What a node sharing `shared` bytes is compared with: it ranks better than `best`
+// exactly when this is less.
+inline uint32_t Rank(int shared) { return static_cast<uint32_t>(24 - shared) << 16 | 0xFFFF; }
+// The same from two different words of bytes 1-8, from the highest bit they differ in.
+inline uint32_t RankOfWords(uint64_t a, uint64_t b)
+{
+    return static_cast<uint32_t>(63 ^ __builtin_clzll(a ^ b)) << 13 | 0x10FFFF;
+}
+inline uint32_t Best(uint32_t rank, int node) { return rank - 0xFFFF + static_cast<uint32_t>(node); }
+inline int BestShared(uint32_t best) { return 24 - static_cast<int>(best >> 16); }
+inline int BestNode(uint32_t best) { return static_cast<int>(best & 0xFFFF); }
+
 }  // namespace
+
+// Starts a search for the string at r; false when its tree is empty, and r then is
+// the tree's only node, with no match.
+static inline __attribute__((always_inline)) bool StartSearch(ZipWork &w, int r, Search &x)
+{
+    const uint8_t *key = &w.ring[r];
+    const int root = LZ_RING + 1 + key[0];
+    SetPair(w, r, LZ_NIL | LZ_NIL << 16);
+    x.r = r;
+    x.best = Best(Rank(0), 0);
+    x.k1 = Word(key + 1);
+    x.k2 = Word(key + 9);
+    x.at = Right(w, root);
+    if (x.at == LZ_NIL) {
+        SetRight(w, root, r);
+        Parent(w, r) = static_cast<int16_t>(root);
+        return false;
+    }
+    x.c1 = Word(w.ring + 1 + x.at);
+    memcpy(&x.pair, &w.node[x.at], 4);
+    return true;
+}
+
+// One step of a search: false when it has ended, with r linked as a child of the last
+// node or in the place of an equal string.
+//
+// The step is the hot loop of the encoder.  It loads both children's child pairs and
+// first key words (bytes 1-8, read from the ring: a node's string stays there
+// unchanged while it is in a tree) before the direction is known and then picks one,
+// so no branch depends on the order of two strings and no load waits for a decision.
+// Bytes 9-16 are loaded only when bytes 1-8 are equal: carrying them for both children
+// costs more registers than the rare wait saves.  Byte 17 is looked at only when bytes
+// 1-16 are equal.
+static inline __attribute__((always_inline)) bool Probe(ZipWork &w, Search &x)
+{
+    // Offsets from these bases keep every load of the walk a single instruction.
+    const uint8_t *word1 = w.ring + 1;
+    const uint8_t *pairs = reinterpret_cast<const uint8_t *>(w.node);
+    const int cur = x.at;
+    const uint32_t cr = x.pair & 0xFFFF;
+    const uint32_t cl = x.pair >> 16;
+    uint64_t chosen1 = Raw(word1 + cr);
+    uint32_t nextPair;
+    memcpy(&nextPair, pairs + sizeof(LzNode) * cr, 4);
+    // Bytes 1-8 decide unless they are equal; then bytes 9-16, then byte 17.
+    uint64_t a = x.k1, b = x.c1;
+    uint32_t rank;
+    if (__builtin_expect(a != b, 1)) {
+        rank = RankOfWords(a, b);
+    } else if ((a = x.k2) != (b = Word(w.ring + 9 + cur))) {
+        rank = Rank(Shared(a, b, 9));
+    } else if (w.ring[x.r + 17] != w.ring[cur + 17]) {
+        rank = Rank(17);
+        a = w.ring[x.r + 17];
+        b = w.ring[cur + 17];
+    } else {
+        ReplaceNode(w, cur, x.r);
+        x.best = Best(Rank(LZ_LONGEST), cur);
+        return false;
+    }
+    x.best = rank < x.best ? Best(rank, cur) : x.best;
+    uint64_t next = cr;
+    PickLeft(a, b, next, chosen1, nextPair, cl, word1 + cl, pairs + sizeof(LzNode) * cl);
+    if (next == static_cast<uint32_t>(LZ_NIL)) {
+        SetChild(w, cur, a < b ? 1 : 0, x.r);
+        Parent(w, x.r) = static_cast<int16_t>(cur);
+        return false;
+    }
+    x.at = static_cast<int>(next);
+    x.c1 = InOrder(chosen1);
+    x.pair = nextPair;
+    return true;
+}
+
+// Makes a search's match the one the encoder codes next.
+static inline void Found(ZipWork &w, const Search &x)
+{
+    const int length = BestShared(x.best);
+    w.matchPosition = static_cast<int16_t>(BestNode(x.best));
+    w.matchLength = static_cast<int16_t>(length);
+    w.lastFull = static_cast<int16_t>(length == LZ_LONGEST ? BestNode(x.best) : -1);
+}
 
 // Finds the longest match for the string at r among the strings before it and links r
 // into their tree.  The match is the first node on the walk from the root with the most
 // bytes in common; an equal string's node is replaced by r.
-//
-// The walk is the hot loop of the encoder.  Each step loads both children's child
-// pairs and first key words (bytes 1-8, read from the ring: a node's string stays there
-// unchanged while it is in a tree) before the direction is known and then picks one, so
-// no branch depends on the order of two strings and no load waits for a decision.
-// Bytes 9-16 are loaded only when bytes 1-8 are equal: carrying them for both
-// children costs more registers than the rare wait saves.  Byte 17 is looked at only
-// when bytes 1-16 are equal.
 static inline __attribute__((always_inline)) void Insert(ZipWork &w, int r)
 {
-    const uint8_t *key = &w.ring[r];
-    int last = w.lastFull;
-    w.lastFull = -1;
+    const int last = w.lastFull;
     if (last >= 0) {
-        int after = (last + 1) & (LZ_RING - 1);
-        if (Parent(w, after) != LZ_NIL && SameKey(key, &w.ring[after])) {
+        const int after = (last + 1) & (LZ_RING - 1);
+        if (Parent(w, after) != LZ_NIL && SameKey(&w.ring[r], &w.ring[after])) {
             ReplaceNode(w, after, r);
+            w.matchPosition = static_cast<int16_t>(after);
+            w.matchLength = LZ_LONGEST;
+            w.lastFull = static_cast<int16_t>(after);
             return;
         }
     }
-    int root = LZ_RING + 1 + key[0];
-    SetPair(w, r, LZ_NIL | LZ_NIL << 16);
-    int cur = Right(w, root);
-    if (cur == LZ_NIL) {
-        SetRight(w, root, r);
-        Parent(w, r) = static_cast<int16_t>(root);
-        w.matchLength = 0;
-        return;
-    }
-    // Offsets from these bases keep every load of the walk a single instruction.
-    const uint8_t *word1 = w.ring + 1;
-    const uint8_t *word2 = w.ring + 9;
-    const uint8_t *pairs = reinterpret_cast<const uint8_t *>(w.node);
-    const uint64_t k1 = Word(key + 1);
-    const uint64_t k2 = Word(key + 9);
-    uint64_t c1 = Word(word1 + cur);
-    uint32_t pair;
-    memcpy(&pair, pairs + sizeof(LzNode) * static_cast<size_t>(cur), 4);
-    int length = 0;
-    int position = 0;
-    for (;;) {
-        uint32_t cr = pair & 0xFFFF;
-        uint32_t cl = pair >> 16;
-        uint64_t wr1 = Word(word1 + cr), wl1 = Word(word1 + cl);
-        uint32_t pr, pl;
-        memcpy(&pr, pairs + sizeof(LzNode) * static_cast<size_t>(cr), 4);
-        memcpy(&pl, pairs + sizeof(LzNode) * static_cast<size_t>(cl), 4);
-        // Bytes 1-8 decide unless they are equal; then bytes 9-16.
-        bool first = c1 != k1;
-        uint64_t a = first ? k1 : k2;
-        uint64_t b = first ? c1 : Word(word2 + cur);
-        int shared;
-        if (__builtin_expect(a != b, 1)) {
-            shared = Shared(a, b, first ? 1 : 9);
-        } else if (key[17] != w.ring[cur + 17]) {
-            shared = 17;
-            a = key[17];
-            b = w.ring[cur + 17];
-        } else {
-            ReplaceNode(w, cur, r);
-            return;
+    Search x;
+    if (StartSearch(w, r, x)) {
+        while (Probe(w, x)) {
         }
-        position = shared > length ? cur : position;
-        length = shared > length ? shared : length;
-        uint64_t next = cr, chosen1 = wr1, nextPair = pr;
-        PickLeft(a, b, next, chosen1, nextPair, cl, wl1, pl);
-        if (next == static_cast<uint32_t>(LZ_NIL)) {
-            SetChild(w, cur, a < b ? 1 : 0, r);
-            Parent(w, r) = static_cast<int16_t>(cur);
-            w.matchPosition = static_cast<int16_t>(position);
-            w.matchLength = static_cast<int16_t>(length);
-            return;
-        }
-        cur = static_cast<int>(next);
-        c1 = chosen1;
-        pair = static_cast<uint32_t>(nextPair);
     }
+    Found(w, x);
 }
 
 // Unlinks p from its tree.
@@ -324,14 +384,37 @@ static __attribute__((noinline)) void EnterTwo(ZipWork &w, int a, int b)
     EndWalk(w, b, y);
 }
 
+// Links the strings at a and a + 1, which start in two different trees, as Insert would
+// one after the other, with the two searches taken in step: each step waits for its
+// loads, and the other search's loads, which do not depend on them, proceed meanwhile.
+// The match of a becomes the next one coded; that of a + 1 is kept as the one ahead.
+static __attribute__((noinline)) void InsertTwo(ZipWork &w, int a, int b)
+{
+    Search x, y;
+    bool more = StartSearch(w, a, x);
+    bool moreToo = StartSearch(w, b, y);
+    while (more && moreToo) {
+        more = Probe(w, x);
+        moreToo = Probe(w, y);
+    }
+    while (more && Probe(w, x)) {
+    }
+    while (moreToo && Probe(w, y)) {
+    }
+    Found(w, y);
+    w.aheadPosition = w.matchPosition;
+    w.aheadLength = w.matchLength;
+    w.matchPosition = static_cast<int16_t>(BestNode(x.best));
+    w.matchLength = static_cast<int16_t>(BestShared(x.best));
+}
+
 void LZ_DeleteNode(ZipWork &w, int p) { Delete(w, p); }
 
 void LZ_InsertNode(ZipWork &w, int r) { Insert(w, r); }
 
-// Whether the insertions of a and a + 1, neither the last of an advance, may be done as
-// a pair (EnterTwo): no shortcut pending from the one before, two different trees, and
-// the deletion of `gone`, which the pair does before the first insertion, not in the
-// first one's tree.
+// Whether the insertions of a and a + 1 may be done as a pair (EnterTwo, InsertTwo): no
+// shortcut pending from the one before, two different trees, and the deletion of
+// `gone`, which the pair does before the first insertion, not in the first one's tree.
 static inline bool Pairs(const ZipWork &w, int a, int gone)
 {
     if (w.lastFull >= 0) return false;
@@ -348,41 +431,82 @@ static inline __attribute__((always_inline)) void Enter(ZipWork &w, int at, uint
     if (at < LZ_LONGEST - 1) w.ring[at + LZ_RING] = c;
 }
 
-// An advance over a match: the insertions before the last are paired where they may be.
-static __attribute__((noinline)) void AdvanceMatch(ZipWork &w, const uint8_t *in, int length, int &s, int &r)
+// The position after r was entered ahead (the lookahead then is one byte longer).
+static inline bool Ahead(int s, int r) { return ((s - r) & (LZ_RING - 1)) != LZ_LONGEST; }
+
+// Takes the position entered ahead as the next one: its match is the one coded next.
+static inline void TakeAhead(ZipWork &w, int &r)
 {
-    int at = s, lead = r;
-    for (int k = 0; k < length; ++k) {
+    r = Next(r);
+    w.matchPosition = w.aheadPosition;
+    w.matchLength = w.aheadLength;
+}
+
+// Enters in[k] for the position after r, whose match is read: with the position after
+// it, entered ahead, when another item follows and the two may pair.
+static inline __attribute__((always_inline)) void EnterLast(ZipWork &w, const uint8_t *in, int k, bool more,
+                                                            int &s, int &r)
+{
+    Enter(w, s, in[k]);
+    s = Next(s);
+    r = Next(r);
+    if (more && Pairs(w, r, s)) {
+        Enter(w, s, in[k + 1]);
+        s = Next(s);
+        InsertTwo(w, r, Next(r));
+        return;
+    }
+    Insert(w, r);
+}
+
+int LZ_Literals(ZipWork &w, const uint8_t *in, int room, int &s, int &r, int &fill, unsigned &mask)
+{
+    int at = s, lead = r, k = 0, used = fill;
+    unsigned flags = w.group[0], bit = mask;
+    for (;;) {
+        flags |= bit;
+        w.group[used++] = w.ring[lead];
+        bit = (bit << 1) & 0xFF;
+        const bool more = room - k - 1 >= LZ_LONGEST;
+        if (Ahead(at, lead)) {
+            TakeAhead(w, lead);
+        } else {
+            EnterLast(w, in, k, more, at, lead);
+        }
+        ++k;
+        if (bit == 0 || !more || w.matchLength > LZ_THRESHOLD) break;
+    }
+    w.group[0] = static_cast<uint8_t>(flags);
+    s = at;
+    r = lead;
+    fill = used;
+    mask = bit;
+    return k;
+}
+
+void LZ_Advance(ZipWork &w, const uint8_t *in, int length, bool more, int &s, int &r)
+{
+    int at = s, lead = r, k = 0;
+    if (Ahead(at, lead)) {
+        TakeAhead(w, lead);
+        k = 1;
+    }
+    // Inner positions, whose matches nobody reads, walk in pairs where they may.
+    for (; k < length - 1; ++k) {
         Enter(w, at, in[k]);
-        at = (at + 1) & (LZ_RING - 1);
-        lead = (lead + 1) & (LZ_RING - 1);
+        at = Next(at);
+        lead = Next(lead);
         if (k + 2 < length && Pairs(w, lead, at)) {
             Enter(w, at, in[k + 1]);
-            at = (at + 1) & (LZ_RING - 1);
-            EnterTwo(w, lead, (lead + 1) & (LZ_RING - 1));
-            lead = (lead + 1) & (LZ_RING - 1);
+            at = Next(at);
+            EnterTwo(w, lead, Next(lead));
+            lead = Next(lead);
             ++k;
             continue;
         }
         Insert(w, lead);
     }
-    s = at;
-    r = lead;
-}
-
-void LZ_Advance(ZipWork &w, const uint8_t *in, int length, int &s, int &r)
-{
-    if (length > 2) {
-        AdvanceMatch(w, in, length, s, r);
-        return;
-    }
-    int at = s, lead = r;
-    for (int k = 0; k < length; ++k) {
-        Enter(w, at, in[k]);
-        at = (at + 1) & (LZ_RING - 1);
-        lead = (lead + 1) & (LZ_RING - 1);
-        Insert(w, lead);
-    }
+    if (k < length) EnterLast(w, in, k, more, at, lead);
     s = at;
     r = lead;
 }

@@ -76,6 +76,10 @@ struct ZipWork {
     uint8_t suspended;                    // waiting for input in the middle of an advance
     int16_t matchPosition;
     int16_t matchLength;
+    // The match of the position after r, entered ahead of its item by LZ_Advance (s is
+    // then r + 19, not r + 18).
+    int16_t aheadPosition;
+    int16_t aheadLength;
     // The node the previous insertion found holding its whole 18-byte string, or -1.
     // Inside a repeated run the next string is usually held by the node after it; that
     // node is taken only when it is in a tree and holds exactly the new string.
@@ -105,8 +109,16 @@ struct UnzipWork {
 void LZ_InsertNode(ZipWork &w, int r);
 void LZ_DeleteNode(ZipWork &w, int p);
 // Enters the next `length` bytes of the piece into the ring and the trees, from ring
-// position s on; the lookahead then starts at r + length.
-void LZ_Advance(ZipWork &w, const uint8_t *in, int length, int &s, int &r);
+// position s on; the lookahead then starts at r + length.  When `more` says that
+// another item follows, for which in[length] is there, the advance may enter that byte
+// ahead with the position after the next item's (s then is r + 19); the next advance
+// starts with it.
+void LZ_Advance(ZipWork &w, const uint8_t *in, int length, bool more, int &s, int &r);
+// Codes the literal item at r and those after it, each with its advance, while the
+// next one is a literal too, the group has room for it and the piece holds a whole
+// lookahead beyond it (`room` is what the piece holds from in on).  Returns how many
+// were coded.
+int LZ_Literals(ZipWork &w, const uint8_t *in, int room, int &s, int &r, int &fill, unsigned &mask);
 
 // Clears the encoder's state for a new message, all but the nodes: ZIP_EncodeStart takes
 // out of the trees the nodes the last message may have put in, and a node's children are
@@ -149,26 +161,28 @@ int LZ_EncodeItems(ZipWork &w, Ctx &ctx)
         length = w.matchLength;
         if (length <= LZ_THRESHOLD) {
             length = 1;
-            w.group[0] = static_cast<uint8_t>(w.group[0] | mask);
-            w.group[fill++] = w.ring[r];
+            taken += LZ_Literals(w, in + taken, left - taken, s, r, fill, mask);
         } else {
             w.group[fill++] = static_cast<uint8_t>(w.matchPosition);
             w.group[fill++] = static_cast<uint8_t>(((w.matchPosition >> 4) & 0xF0) | (length - (LZ_THRESHOLD + 1)));
+            mask = (mask << 1) & 0xFF;
+            taken += length;
+            LZ_Advance(w, in + taken - length, length, left - taken >= LZ_LONGEST, s, r);
         }
-        mask = (mask << 1) & 0xFF;
         if (mask == 0) {
             if ((rc = LZ_PutGroup(w, ctx, fill)) != 0) break;
             fill = 1;
             mask = 1;
         }
-        LZ_Advance(w, in + taken, length, s, r);
-        taken += length;
     }
     w.r = static_cast<int16_t>(r);
     w.s = static_cast<int16_t>(s);
     w.groupFill = static_cast<int16_t>(fill);
     w.mask = static_cast<uint8_t>(mask);
     w.lastMatchLength = w.advanced = static_cast<int16_t>(length);
+    // Only a failed sink leaves a byte entered ahead; the message then ends, and the
+    // trees' clean-up must still know of the byte.
+    taken += ((s - r) & (LZ_RING - 1)) - LZ_LONGEST;
     w.entered += static_cast<uint32_t>(taken);
     ctx.InputTaken(taken);
     return rc;
