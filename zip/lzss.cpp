@@ -165,7 +165,7 @@ inline bool Step(const uint8_t *ring, const uint8_t *pairs, Walker &x)
 // A walk that finds the longest match of the string at r while it looks for where r
 // goes (Insert, InsertTwo).
 struct Search {
-    uint64_t k1, k2;  // bytes 1-8 and 9-16 of the string, in order as numbers
+    uint64_t k1;      // bytes 1-8 of the string, in order as a number
     int r;
     int at;         // the node the walk stands on
     uint64_t c1;    // its bytes 1-8
@@ -200,7 +200,6 @@ static inline __attribute__((always_inline)) bool StartSearch(ZipWork &w, int r,
     x.r = r;
     x.best = Best(Rank(0), 0);
     x.k1 = Word(key + 1);
-    x.k2 = Word(key + 9);
     x.at = Right(w, root);
     if (x.at == LZ_NIL) {
         SetRight(w, root, r);
@@ -238,7 +237,7 @@ static inline __attribute__((always_inline)) bool Probe(ZipWork &w, Search &x)
     uint32_t rank;
     if (__builtin_expect(a != b, 1)) {
         rank = RankOfWords(a, b);
-    } else if ((a = x.k2) != (b = Word(w.ring + 9 + cur))) {
+    } else if ((a = Word(w.ring + 9 + x.r)) != (b = Word(w.ring + 9 + cur))) {
         rank = Rank(Shared(a, b, 9));
     } else if (w.ring[x.r + 17] != w.ring[cur + 17]) {
         rank = Rank(17);
@@ -388,18 +387,29 @@ static __attribute__((noinline)) void EnterTwo(ZipWork &w, int a, int b)
 // one after the other, with the two searches taken in step: each step waits for its
 // loads, and the other search's loads, which do not depend on them, proceed meanwhile.
 // The match of a becomes the next one coded; that of a + 1 is kept as the one ahead.
-static __attribute__((noinline)) void InsertTwo(ZipWork &w, int a, int b)
+static inline __attribute__((always_inline)) void InsertTwo(ZipWork &w, int a, int b)
 {
     Search x, y;
-    bool more = StartSearch(w, a, x);
-    bool moreToo = StartSearch(w, b, y);
-    while (more && moreToo) {
-        more = Probe(w, x);
-        moreToo = Probe(w, y);
-    }
-    while (more && Probe(w, x)) {
-    }
-    while (moreToo && Probe(w, y)) {
+    const bool more = StartSearch(w, a, x);
+    const bool moreToo = StartSearch(w, b, y);
+    if (more && moreToo) {
+        for (;;) {
+            if (!Probe(w, x)) {
+                while (Probe(w, y)) {
+                }
+                break;
+            }
+            if (!Probe(w, y)) {
+                while (Probe(w, x)) {
+                }
+                break;
+            }
+        }
+    } else {
+        while (more && Probe(w, x)) {
+        }
+        while (moreToo && Probe(w, y)) {
+        }
     }
     Found(w, y);
     w.aheadPosition = w.matchPosition;
@@ -528,8 +538,13 @@ void ZIP_EncodeStart(ZipWork &w)
     w.entered = 0;
     w.lastFull = -1;
     for (int i = LZ_RING + 1; i <= LZ_RING + 256; ++i) SetRight(w, i, LZ_NIL);
-    int span = w.treeSpan != 0 ? w.treeSpan : LZ_RING;
-    for (int i = 0; i < span; ++i) Parent(w, (LZ_START - LZ_LONGEST + i) & (LZ_RING - 1)) = LZ_NIL;
+    // The span starts LZ_LONGEST positions before the end of the ring and wraps: two plain
+    // runs, which the compiler fills a vector at a time.
+    const int span = w.treeSpan != 0 ? w.treeSpan : LZ_RING;
+    const int first = LZ_START - LZ_LONGEST;
+    const int tail = span < LZ_RING - first ? span : LZ_RING - first;
+    for (int i = first; i < first + tail; ++i) w.parent[i] = LZ_NIL;
+    for (int i = 0; i < span - tail; ++i) w.parent[i] = LZ_NIL;
     w.group[0] = 0;
     w.mask = 1;
     w.groupFill = 1;
