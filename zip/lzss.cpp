@@ -386,8 +386,8 @@ static __attribute__((noinline)) void EnterTwo(ZipWork &w, int a, int b)
 // Links the strings at a and a + 1, which start in two different trees, as Insert would
 // one after the other, with the two searches taken in step: each step waits for its
 // loads, and the other search's loads, which do not depend on them, proceed meanwhile.
-// The match of a becomes the next one coded; that of a + 1 is kept as the one ahead.
-static inline __attribute__((always_inline)) void InsertTwo(ZipWork &w, int a, int b)
+// Returns the best node of a's search in the low half and that of a + 1 in the high.
+static inline __attribute__((always_inline)) uint64_t InsertTwo(ZipWork &w, int a, int b)
 {
     Search x, y;
     const bool more = StartSearch(w, a, x);
@@ -411,11 +411,15 @@ static inline __attribute__((always_inline)) void InsertTwo(ZipWork &w, int a, i
         while (moreToo && Probe(w, y)) {
         }
     }
-    Found(w, y);
-    w.aheadPosition = w.matchPosition;
-    w.aheadLength = w.matchLength;
-    w.matchPosition = static_cast<int16_t>(BestNode(x.best));
-    w.matchLength = static_cast<int16_t>(BestShared(x.best));
+    w.lastFull = static_cast<int16_t>(BestShared(y.best) == LZ_LONGEST ? BestNode(y.best) : -1);
+    return x.best | static_cast<uint64_t>(y.best) << 32;
+}
+
+// Makes a best node the match coded next.
+static inline void Take(ZipWork &w, uint32_t best)
+{
+    w.matchPosition = static_cast<int16_t>(BestNode(best));
+    w.matchLength = static_cast<int16_t>(BestShared(best));
 }
 
 void LZ_DeleteNode(ZipWork &w, int p) { Delete(w, p); }
@@ -448,8 +452,7 @@ static inline bool Ahead(int s, int r) { return ((s - r) & (LZ_RING - 1)) != LZ_
 static inline void TakeAhead(ZipWork &w, int &r)
 {
     r = Next(r);
-    w.matchPosition = w.aheadPosition;
-    w.matchLength = w.aheadLength;
+    Take(w, w.aheadBest);
 }
 
 // Enters in[k] for the position after r, whose match is read: with the position after
@@ -463,7 +466,9 @@ static inline __attribute__((always_inline)) void EnterLast(ZipWork &w, const ui
     if (more && Pairs(w, r, s)) {
         Enter(w, s, in[k + 1]);
         s = Next(s);
-        InsertTwo(w, r, Next(r));
+        const uint64_t both = InsertTwo(w, r, Next(r));
+        Take(w, static_cast<uint32_t>(both));
+        w.aheadBest = static_cast<uint32_t>(both >> 32);
         return;
     }
     Insert(w, r);
@@ -473,24 +478,43 @@ int LZ_Literals(ZipWork &w, const uint8_t *in, int room, int &s, int &r, int &fi
 {
     int at = s, lead = r, k = 0, used = fill;
     unsigned flags = w.group[0], bit = mask;
+    // Items up to `last` (exclusive) are coded here: the group's room, and the input's.
+    const int groupRoom = 8 - __builtin_ctz(bit);
+    const int last = room - (LZ_LONGEST - 1) < groupRoom ? room - (LZ_LONGEST - 1) : groupRoom;
+    bool ahead = Ahead(at, lead);
+    uint32_t best, next = w.aheadBest;
     for (;;) {
         flags |= bit;
         w.group[used++] = w.ring[lead];
-        bit = (bit << 1) & 0xFF;
-        const bool more = room - k - 1 >= LZ_LONGEST;
-        if (Ahead(at, lead)) {
-            TakeAhead(w, lead);
+        bit <<= 1;
+        lead = Next(lead);
+        if (ahead) {
+            best = next;
+            ahead = false;
         } else {
-            EnterLast(w, in, k, more, at, lead);
+            Enter(w, at, in[k]);
+            at = Next(at);
+            if (k < room - LZ_LONGEST && Pairs(w, lead, at)) {
+                Enter(w, at, in[k + 1]);
+                at = Next(at);
+                const uint64_t both = InsertTwo(w, lead, Next(lead));
+                best = static_cast<uint32_t>(both);
+                next = static_cast<uint32_t>(both >> 32);
+                ahead = true;
+            } else {
+                Insert(w, lead);
+                best = Best(Rank(w.matchLength), w.matchPosition);
+            }
         }
-        ++k;
-        if (bit == 0 || !more || w.matchLength > LZ_THRESHOLD) break;
+        if (++k == last || best < Rank(LZ_THRESHOLD + 1)) break;
     }
+    Take(w, best);
+    w.aheadBest = next;
     w.group[0] = static_cast<uint8_t>(flags);
     s = at;
     r = lead;
     fill = used;
-    mask = bit;
+    mask = bit & 0xFF;
     return k;
 }
 
@@ -533,6 +557,15 @@ void ZIP_EncodeClear(ZipWork &w)
     memset(reinterpret_cast<uint8_t *>(&w) + from, 0, sizeof w - from);
 }
 
+// Marks n nodes from p on as in no tree, four at a time.
+static void NoParents(int16_t *p, int n)
+{
+    const uint64_t four = 0x0001000100010001ull * static_cast<uint16_t>(LZ_NIL);
+    int i = 0;
+    for (; i + 4 <= n; i += 4) memcpy(p + i, &four, 8);
+    for (; i < n; ++i) p[i] = LZ_NIL;
+}
+
 void ZIP_EncodeStart(ZipWork &w)
 {
     w.entered = 0;
@@ -543,8 +576,8 @@ void ZIP_EncodeStart(ZipWork &w)
     const int span = w.treeSpan != 0 ? w.treeSpan : LZ_RING;
     const int first = LZ_START - LZ_LONGEST;
     const int tail = span < LZ_RING - first ? span : LZ_RING - first;
-    for (int i = first; i < first + tail; ++i) w.parent[i] = LZ_NIL;
-    for (int i = 0; i < span - tail; ++i) w.parent[i] = LZ_NIL;
+    NoParents(w.parent + first, tail);
+    NoParents(w.parent, span - tail);
     w.group[0] = 0;
     w.mask = 1;
     w.groupFill = 1;

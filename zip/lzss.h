@@ -77,9 +77,8 @@ struct ZipWork {
     int16_t matchPosition;
     int16_t matchLength;
     // The match of the position after r, entered ahead of its item by LZ_Advance (s is
-    // then r + 19, not r + 18).
-    int16_t aheadPosition;
-    int16_t aheadLength;
+    // then r + 19, not r + 18): its node in bits 0-15, 24 less its length above.
+    uint32_t aheadBest;
     // The node the previous insertion found holding its whole 18-byte string, or -1.
     // Inside a repeated run the next string is usually held by the node after it; that
     // node is taken only when it is in a tree and holds exactly the new string.
