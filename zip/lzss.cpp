@@ -525,20 +525,27 @@ void LZ_Advance(ZipWork &w, const uint8_t *in, int length, bool more, int &s, in
         TakeAhead(w, lead);
         k = 1;
     }
-    // Inner positions, whose matches nobody reads, walk in pairs where they may.
+    // Inner positions, whose matches nobody reads, walk in pairs where they may, the
+    // last of an odd number with the final position.
     for (; k < length - 1; ++k) {
         Enter(w, at, in[k]);
         at = Next(at);
         lead = Next(lead);
-        if (k + 2 < length && Pairs(w, lead, at)) {
-            Enter(w, at, in[k + 1]);
-            at = Next(at);
-            EnterTwo(w, lead, Next(lead));
-            lead = Next(lead);
-            ++k;
+        if (!Pairs(w, lead, at)) {
+            Insert(w, lead);
             continue;
         }
-        Insert(w, lead);
+        Enter(w, at, in[k + 1]);
+        at = Next(at);
+        if (k + 2 == length) {
+            Take(w, static_cast<uint32_t>(InsertTwo(w, lead, Next(lead)) >> 32));
+            s = at;
+            r = Next(lead);
+            return;
+        }
+        EnterTwo(w, lead, Next(lead));
+        lead = Next(lead);
+        ++k;
     }
     if (k < length) EnterLast(w, in, k, more, at, lead);
     s = at;
