@@ -76,8 +76,9 @@ struct ZipWork {
     uint8_t suspended;                    // waiting for input in the middle of an advance
     int16_t matchPosition;
     int16_t matchLength;
-    // The match of the position after r, entered ahead of its item by LZ_Advance (s is
-    // then r + 19, not r + 18): its node in bits 0-15, 24 less its length above.
+    // The match of the position after r when LZ_Advance or LZ_Literals entered it ahead
+    // of its item (s is then r + 19, not r + 18): its node in bits 0-15, 24 less its
+    // length above.
     uint32_t aheadBest;
     // The node the previous insertion found holding its whole 18-byte string, or -1.
     // Inside a repeated run the next string is usually held by the node after it; that
