@@ -129,9 +129,10 @@ struct EncodeCtx {
         left -= n;
     }
     bool Ending() const { return ending; }
-    int PutCode(uint8_t b)
+    int PutCodes(const uint8_t *code, int n)
     {
-        out[pos++] = b;
+        memcpy(out + pos, code, static_cast<size_t>(n));
+        pos += static_cast<size_t>(n);
         return 0;
     }
     int EndMessage() { return 0; }

@@ -17,7 +17,8 @@
 //   encoder context: int InputLeft(); uint8_t NextInput(); bool Ending();
 //                    const uint8_t *InputSpan(); void InputTaken(int n): the rest of
 //                    the piece at once, and how much of it the encoder took;
-//                    int PutCode(uint8_t);  int EndMessage();   (0 = done)
+//                    int PutCodes(const uint8_t *code, int n): code bytes, a group
+//                    at a time;  int EndMessage();   (0 = done)
 //   decoder context: int GetCode(uint8_t &);  an LzCode
 //                    int PutData(uint8_t);  0, or nonzero refused;  bool Full();  bool Holding();
 //                    void Release();  bool Short()  (fewer bytes than requested)
@@ -135,9 +136,7 @@ void ZIP_DecodeStart(UnzipWork &w);
 template <typename Ctx>
 int LZ_PutGroup(ZipWork &w, Ctx &ctx, int fill)
 {
-    for (int i = 0; i < fill; ++i) {
-        if (ctx.PutCode(w.group[i]) != 0) return -1;
-    }
+    if (ctx.PutCodes(w.group, fill) != 0) return -1;
     w.group[0] = 0;
     return 0;
 }
@@ -209,10 +208,7 @@ int ZIP_EncodeStep(ZipWork &w, Ctx &ctx)
             }
             w.mask = static_cast<uint8_t>(w.mask << 1);
             if (w.mask == 0) {
-                for (int i = 0; i < w.groupFill; ++i) {
-                    if (ctx.PutCode(w.group[i]) != 0) return -1;
-                }
-                w.group[0] = 0;
+                if (LZ_PutGroup(w, ctx, w.groupFill) != 0) return -1;
                 w.groupFill = 1;
                 w.mask = 1;
             }
@@ -241,11 +237,7 @@ int ZIP_EncodeStep(ZipWork &w, Ctx &ctx)
         }
     }
     if (w.lookahead == 0) {
-        if (w.groupFill > 1) {
-            for (int i = 0; i < w.groupFill; ++i) {
-                if (ctx.PutCode(w.group[i]) != 0) return -1;
-            }
-        }
+        if (w.groupFill > 1 && ctx.PutCodes(w.group, w.groupFill) != 0) return -1;
         w.groupFill = 1;
         if (ctx.Ending() && ctx.EndMessage() != 0) return -1;
     }

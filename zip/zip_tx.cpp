@@ -30,7 +30,7 @@ struct ZipCtx {
     const uint8_t *InputSpan() const { return input + inputIndex; }
     void InputTaken(int n) { inputIndex = static_cast<int16_t>(inputIndex + n); }
     bool Ending() const { return ending != 0; }
-    int PutCode(uint8_t byte);
+    int PutCodes(const uint8_t *code, int n);
     int PutPlain();
     int EndMessage();
 };
@@ -44,33 +44,30 @@ ZipResult SendFrame(const ZipCtx &ctx, int16_t length, uint16_t final, uint16_t 
                                                                                                          : ZIP_TRANSPORT;
 }
 
-int ZipCtx::PutCode(uint8_t byte)
+// Into frames by memcpy; a full frame goes out only when the next byte is at hand.
+int ZipCtx::PutCodes(const uint8_t *code, int n)
 {
-    if (fill == capacity) {
-        frameSent = 1;
-        if (SendFrame(*this, fill, 0, compressing) != ZIP_OK) return ZIP_TRANSPORT;
-        fill = 0;
-    }
-    frameBuffer[fill++] = byte;
-    return ZIP_OK;
-}
-
-// The copy path: the rest of the piece into frames, by memcpy.  As with PutCode, a full
-// frame goes out only when the next byte is at hand.
-int ZipCtx::PutPlain()
-{
-    while (inputIndex < inputLength) {
+    while (n > 0) {
         if (fill == capacity) {
             frameSent = 1;
             if (SendFrame(*this, fill, 0, compressing) != ZIP_OK) return ZIP_TRANSPORT;
             fill = 0;
         }
-        int n = inputLength - inputIndex < capacity - fill ? inputLength - inputIndex : capacity - fill;
-        memcpy(frameBuffer + fill, input + inputIndex, static_cast<size_t>(n));
-        fill = static_cast<int16_t>(fill + n);
-        inputIndex = static_cast<int16_t>(inputIndex + n);
+        const int part = n < capacity - fill ? n : capacity - fill;
+        memcpy(frameBuffer + fill, code, static_cast<size_t>(part));
+        fill = static_cast<int16_t>(fill + part);
+        code += part;
+        n -= part;
     }
     return ZIP_OK;
+}
+
+// The copy path: the rest of the piece into frames.
+int ZipCtx::PutPlain()
+{
+    const int rc = PutCodes(input + inputIndex, inputLength - inputIndex);
+    inputIndex = inputLength;
+    return rc;
 }
 
 int ZipCtx::EndMessage()

@@ -23,9 +23,9 @@ struct MemoryEncoder {
         left -= static_cast<size_t>(n);
     }
     bool Ending() const { return ending; }
-    int PutCode(uint8_t b)
+    int PutCodes(const uint8_t *code, int n)
     {
-        out.push_back(b);
+        out.insert(out.end(), code, code + n);
         return 0;
     }
     int EndMessage() { return 0; }
