@@ -138,10 +138,12 @@ struct EncodeCtx {
     int EndMessage() { return 0; }
 };
 
+// Codes one message as a session's compressor does: the work area, zeroed once when it
+// was made, is cleared of the last message and started afresh.
 size_t LibraryEncode(ZipWork &work, const uint8_t *message, size_t n, uint8_t *out)
 {
-    memset(&work, 0, sizeof work);
     EncodeCtx ctx{message, static_cast<int>(n), false, out, 0};
+    ZIP_EncodeClear(work);
     ZIP_EncodeStart(work);
     while (ctx.left > 0) ZIP_EncodeStep(work, ctx);
     ctx.ending = true;
