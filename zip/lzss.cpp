@@ -474,12 +474,13 @@ static inline __attribute__((always_inline)) void EnterLast(ZipWork &w, const ui
     Insert(w, r);
 }
 
-int LZ_Literals(ZipWork &w, const uint8_t *in, int room, int &s, int &r, int &fill, unsigned &mask)
+int LZ_Literals(ZipWork &w, const uint8_t *in, int room, int &s, int &r, int &fill, unsigned &mask,
+                uint8_t *groups, int &finished)
 {
-    int at = s, lead = r, k = 0, used = fill;
+    int at = s, lead = r, k = 0, used = fill, done = finished;
     unsigned flags = w.group[0], bit = mask;
-    // Items up to `last` (exclusive) are coded here: the group's room, and the input's.
-    const int groupRoom = 8 - __builtin_ctz(bit);
+    // Items up to `last` (exclusive) are coded here: the room for groups, and the input's.
+    const int groupRoom = 8 * LZ_LITERAL_GROUPS - __builtin_ctz(bit);
     const int last = room - (LZ_LONGEST - 1) < groupRoom ? room - (LZ_LONGEST - 1) : groupRoom;
     bool ahead = Ahead(at, lead);
     uint32_t best, next = w.aheadBest;
@@ -487,6 +488,14 @@ int LZ_Literals(ZipWork &w, const uint8_t *in, int room, int &s, int &r, int &fi
         flags |= bit;
         w.group[used++] = w.ring[lead];
         bit <<= 1;
+        if (bit == 0x100) {
+            w.group[0] = static_cast<uint8_t>(flags);
+            memcpy(groups + done, w.group, LZ_GROUP_CODE_MAX);
+            done += used;
+            flags = 0;
+            used = 1;
+            bit = 1;
+        }
         lead = Next(lead);
         if (ahead) {
             best = next;
@@ -514,7 +523,8 @@ int LZ_Literals(ZipWork &w, const uint8_t *in, int room, int &s, int &r, int &fi
     s = at;
     r = lead;
     fill = used;
-    mask = bit & 0xFF;
+    mask = bit;
+    finished = done;
     return k;
 }
 

@@ -54,6 +54,7 @@ constexpr int16_t LZ_NIL = LZ_RING;
 constexpr int LZ_START = LZ_RING - LZ_LONGEST;  // 4078
 constexpr uint8_t LZ_FILL = 0x20;
 constexpr int LZ_PRIMER = LZ_LONGEST;
+constexpr int LZ_GROUP_CODE_MAX = 17;  // a flags byte and eight matches
 
 // A node of the encoder's trees as a walk step reads it: its two children, so that the
 // records of all nodes (17 KiB) and the ring, where the keys are read, stay in the
@@ -116,10 +117,13 @@ void LZ_DeleteNode(ZipWork &w, int p);
 // starts with it.
 void LZ_Advance(ZipWork &w, const uint8_t *in, int length, bool more, int &s, int &r);
 // Codes the literal item at r and those after it, each with its advance, while the
-// next one is a literal too, the group has room for it and the piece holds a whole
-// lookahead beyond it (`room` is what the piece holds from in on).  Returns how many
-// were coded.
-int LZ_Literals(ZipWork &w, const uint8_t *in, int room, int &s, int &r, int &fill, unsigned &mask);
+// next one is a literal too and the piece holds a whole lookahead beyond it (`room` is
+// what the piece holds from in on).  Each group it fills goes to `groups`, which has
+// room for LZ_LITERAL_GROUPS groups of LZ_GROUP_CODE_MAX bytes, after the `finished`
+// bytes there; it stops when that room is used up.  Returns how many items were coded.
+constexpr int LZ_LITERAL_GROUPS = 16;
+int LZ_Literals(ZipWork &w, const uint8_t *in, int room, int &s, int &r, int &fill, unsigned &mask,
+                uint8_t *groups, int &finished);
 
 // Clears the encoder's state for a new message, all but the nodes: ZIP_EncodeStart takes
 // out of the trees the nodes the last message may have put in, and a node's children are
@@ -156,11 +160,14 @@ int LZ_EncodeItems(ZipWork &w, Ctx &ctx)
     int r = w.r, s = w.s, fill = w.groupFill, length = 0;
     unsigned mask = w.mask;
     int rc = 0;
+    uint8_t groups[LZ_LITERAL_GROUPS * LZ_GROUP_CODE_MAX];
     while (left - taken >= LZ_LONGEST) {
         length = w.matchLength;
         if (length <= LZ_THRESHOLD) {
             length = 1;
-            taken += LZ_Literals(w, in + taken, left - taken, s, r, fill, mask);
+            int finished = 0;
+            taken += LZ_Literals(w, in + taken, left - taken, s, r, fill, mask, groups, finished);
+            if (finished != 0 && (rc = ctx.PutCodes(groups, finished) != 0 ? -1 : 0) != 0) break;
         } else {
             w.group[fill++] = static_cast<uint8_t>(w.matchPosition);
             w.group[fill++] = static_cast<uint8_t>(((w.matchPosition >> 4) & 0xF0) | (length - (LZ_THRESHOLD + 1)));
@@ -244,7 +251,6 @@ int ZIP_EncodeStep(ZipWork &w, Ctx &ctx)
     return w.lookahead;
 }
 
-constexpr int LZ_GROUP_CODE_MAX = 17;          // a flags byte and eight matches
 constexpr int LZ_GROUP_OUTPUT_MAX = 8 * LZ_LONGEST;
 
 // Copies 3 to 18 bytes, all read before any is written, with word moves that write
