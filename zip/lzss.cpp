@@ -477,25 +477,29 @@ static inline __attribute__((always_inline)) void EnterLast(ZipWork &w, const ui
 int LZ_Literals(ZipWork &w, const uint8_t *in, int room, int &s, int &r, int &fill, unsigned &mask,
                 uint8_t *groups, int &finished)
 {
-    int at = s, lead = r, k = 0, used = fill, done = finished;
+    int at = s, lead = r, k = 0, used = fill;
     unsigned flags = w.group[0], bit = mask;
     // Items up to `last` (exclusive) are coded here: the room for groups, and the input's.
     const int groupRoom = 8 * LZ_LITERAL_GROUPS - __builtin_ctz(bit);
     const int last = room - (LZ_LONGEST - 1) < groupRoom ? room - (LZ_LONGEST - 1) : groupRoom;
     bool ahead = Ahead(at, lead);
     uint32_t best, next = w.aheadBest;
+    // The group grows in place behind the finished ones.  Where one ends is a branch
+    // no predictor follows across walks of varying length, so it is arithmetic.
+    uint8_t *group = groups + finished;
+    memcpy(group, w.group, LZ_GROUP_CODE_MAX);
     for (;;) {
+        group[used] = w.ring[lead];
         flags |= bit;
-        w.group[used++] = w.ring[lead];
+        group[0] = static_cast<uint8_t>(flags);
+        ++used;
         bit <<= 1;
-        if (bit == 0x100) {
-            w.group[0] = static_cast<uint8_t>(flags);
-            memcpy(groups + done, w.group, LZ_GROUP_CODE_MAX);
-            done += used;
-            flags = 0;
-            used = 1;
-            bit = 1;
-        }
+        const unsigned ended = bit >> 8;  // 1 when the group is full
+        const int endMask = -static_cast<int>(ended);
+        group += used & endMask;
+        used -= (used - 1) & endMask;
+        flags &= ended - 1;
+        bit = (bit & 0xFF) | ended;
         lead = Next(lead);
         if (ahead) {
             best = next;
@@ -519,12 +523,13 @@ int LZ_Literals(ZipWork &w, const uint8_t *in, int room, int &s, int &r, int &fi
     }
     Take(w, best);
     w.aheadBest = next;
-    w.group[0] = static_cast<uint8_t>(flags);
+    group[0] = static_cast<uint8_t>(flags);
+    memcpy(w.group, group, LZ_GROUP_CODE_MAX);
     s = at;
     r = lead;
     fill = used;
     mask = bit;
-    finished = done;
+    finished = static_cast<int>(group - groups);
     return k;
 }
 

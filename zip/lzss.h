@@ -118,9 +118,9 @@ void LZ_DeleteNode(ZipWork &w, int p);
 void LZ_Advance(ZipWork &w, const uint8_t *in, int length, bool more, int &s, int &r);
 // Codes the literal item at r and those after it, each with its advance, while the
 // next one is a literal too and the piece holds a whole lookahead beyond it (`room` is
-// what the piece holds from in on).  Each group it fills goes to `groups`, which has
-// room for LZ_LITERAL_GROUPS groups of LZ_GROUP_CODE_MAX bytes, after the `finished`
-// bytes there; it stops when that room is used up.  Returns how many items were coded.
+// what the piece holds from in on).  Each group it fills goes to `groups`, after the
+// `finished` bytes there, LZ_LITERAL_GROUPS at most; the buffer holds one group more,
+// where the group in progress grows.  Returns how many items were coded.
 constexpr int LZ_LITERAL_GROUPS = 16;
 int LZ_Literals(ZipWork &w, const uint8_t *in, int room, int &s, int &r, int &fill, unsigned &mask,
                 uint8_t *groups, int &finished);
@@ -160,7 +160,7 @@ int LZ_EncodeItems(ZipWork &w, Ctx &ctx)
     int r = w.r, s = w.s, fill = w.groupFill, length = 0;
     unsigned mask = w.mask;
     int rc = 0;
-    uint8_t groups[LZ_LITERAL_GROUPS * LZ_GROUP_CODE_MAX];
+    uint8_t groups[(LZ_LITERAL_GROUPS + 1) * LZ_GROUP_CODE_MAX];
     while (left - taken >= LZ_LONGEST) {
         length = w.matchLength;
         if (length <= LZ_THRESHOLD) {
