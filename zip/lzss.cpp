@@ -474,62 +474,80 @@ static inline __attribute__((always_inline)) void EnterLast(ZipWork &w, const ui
     Insert(w, r);
 }
 
+// The group the literal loop fills, in place in the output behind the finished ones.
+struct Growing {
+    uint8_t *group;
+    int used;
+    unsigned flags;
+    unsigned bit;
+};
+
+// Adds a literal to the group.  Where a group ends is a branch no predictor follows
+// across walks of varying length, so the end moves the group on by arithmetic.
+static inline __attribute__((always_inline)) void AddLiteral(Growing &g, uint8_t c)
+{
+    g.group[g.used] = c;
+    g.flags |= g.bit;
+    g.group[0] = static_cast<uint8_t>(g.flags);
+    ++g.used;
+    g.bit <<= 1;
+    const unsigned ended = g.bit >> 8;  // 1 when the group is full
+    const int endMask = -static_cast<int>(ended);
+    g.group += g.used & endMask;
+    g.used -= (g.used - 1) & endMask;
+    g.flags &= ended - 1;
+    g.bit = (g.bit & 0xFF) | ended;
+}
+
+static inline bool IsMatch(uint32_t best) { return best < Rank(LZ_THRESHOLD + 1); }
+
 int LZ_Literals(ZipWork &w, const uint8_t *in, int room, int &s, int &r, int &fill, unsigned &mask,
                 uint8_t *groups, int &finished)
 {
-    int at = s, lead = r, k = 0, used = fill;
-    unsigned flags = w.group[0], bit = mask;
+    int at = s, lead = r, k = 0;
+    Growing g{groups + finished, fill, w.group[0], mask};
+    memcpy(g.group, w.group, LZ_GROUP_CODE_MAX);
     // Items up to `last` (exclusive) are coded here: the room for groups, and the input's.
-    const int groupRoom = 8 * LZ_LITERAL_GROUPS - __builtin_ctz(bit);
+    const int groupRoom = 8 * LZ_LITERAL_GROUPS - __builtin_ctz(mask);
     const int last = room - (LZ_LONGEST - 1) < groupRoom ? room - (LZ_LONGEST - 1) : groupRoom;
-    bool ahead = Ahead(at, lead);
     uint32_t best, next = w.aheadBest;
-    // The group grows in place behind the finished ones.  Where one ends is a branch
-    // no predictor follows across walks of varying length, so it is arithmetic.
-    uint8_t *group = groups + finished;
-    memcpy(group, w.group, LZ_GROUP_CODE_MAX);
-    for (;;) {
-        group[used] = w.ring[lead];
-        flags |= bit;
-        group[0] = static_cast<uint8_t>(flags);
-        ++used;
-        bit <<= 1;
-        const unsigned ended = bit >> 8;  // 1 when the group is full
-        const int endMask = -static_cast<int>(ended);
-        group += used & endMask;
-        used -= (used - 1) & endMask;
-        flags &= ended - 1;
-        bit = (bit & 0xFF) | ended;
+    bool stop = false;
+    if (Ahead(at, lead)) {  // the next item's match was found with the last pair
+        AddLiteral(g, w.ring[lead]);
         lead = Next(lead);
-        if (ahead) {
-            best = next;
-            ahead = false;
-        } else {
-            Enter(w, at, in[k]);
+        best = next;
+        stop = ++k == last || IsMatch(best);
+    }
+    while (!stop) {
+        AddLiteral(g, w.ring[lead]);
+        lead = Next(lead);
+        Enter(w, at, in[k]);
+        at = Next(at);
+        if (k < room - LZ_LONGEST && Pairs(w, lead, at)) {
+            Enter(w, at, in[k + 1]);
             at = Next(at);
-            if (k < room - LZ_LONGEST && Pairs(w, lead, at)) {
-                Enter(w, at, in[k + 1]);
-                at = Next(at);
-                const uint64_t both = InsertTwo(w, lead, Next(lead));
-                best = static_cast<uint32_t>(both);
-                next = static_cast<uint32_t>(both >> 32);
-                ahead = true;
-            } else {
-                Insert(w, lead);
-                best = Best(Rank(w.matchLength), w.matchPosition);
-            }
+            const uint64_t both = InsertTwo(w, lead, Next(lead));
+            best = static_cast<uint32_t>(both);
+            next = static_cast<uint32_t>(both >> 32);
+            if (++k == last || IsMatch(best)) break;  // the position after lead stays ahead
+            AddLiteral(g, w.ring[lead]);
+            lead = Next(lead);
+            best = next;
+        } else {
+            Insert(w, lead);
+            best = Best(Rank(w.matchLength), w.matchPosition);
         }
-        if (++k == last || best < Rank(LZ_THRESHOLD + 1)) break;
+        stop = ++k == last || IsMatch(best);
     }
     Take(w, best);
     w.aheadBest = next;
-    group[0] = static_cast<uint8_t>(flags);
-    memcpy(w.group, group, LZ_GROUP_CODE_MAX);
+    g.group[0] = static_cast<uint8_t>(g.flags);  // a group just begun has no flags yet
+    memcpy(w.group, g.group, LZ_GROUP_CODE_MAX);
     s = at;
     r = lead;
-    fill = used;
-    mask = bit;
-    finished = static_cast<int>(group - groups);
+    fill = g.used;
+    mask = g.bit;
+    finished = static_cast<int>(g.group - groups);
     return k;
 }
 
