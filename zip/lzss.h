@@ -145,21 +145,32 @@ int LZ_PutGroup(ZipWork &w, Ctx &ctx, int fill)
     return 0;
 }
 
+// The bytes entered into the ring after `taken` bytes of a piece, from `start` on: the
+// position after r may have been entered ahead of its item.
+inline uint32_t LZ_Entered(uint32_t start, int taken, int s, int r)
+{
+    return start + static_cast<uint32_t>(taken + ((s - r) & (LZ_RING - 1)) - LZ_LONGEST);
+}
+
 // Codes items while the piece holds a whole lookahead more than it has taken: each
 // item then advances over new bytes only and never waits, so positions, group and mask
 // live in registers, not in the state that every ring store could overwrite.  Leaves
 // the state exactly as the same items coded one step at a time would.  Returns 0, or
 // -1 when the code sink failed.
+//
+// A failed sink may have ended the session and freed this state and the context, so
+// nothing is touched after one; before each call, the trees' clean-up learns of every
+// byte entered, which is all the state a failed message still needs.
 template <typename Ctx>
 int LZ_EncodeItems(ZipWork &w, Ctx &ctx)
 {
     const int left = ctx.InputLeft();
     if (w.suspended || w.lookahead != LZ_LONGEST || left < LZ_LONGEST) return 0;
     const uint8_t *in = ctx.InputSpan();
+    const uint32_t start = w.entered;
     int taken = 0;
     int r = w.r, s = w.s, fill = w.groupFill, length = 0;
     unsigned mask = w.mask;
-    int rc = 0;
     uint8_t groups[(LZ_LITERAL_GROUPS + 1) * LZ_GROUP_CODE_MAX];
     while (left - taken >= LZ_LONGEST) {
         length = w.matchLength;
@@ -167,7 +178,10 @@ int LZ_EncodeItems(ZipWork &w, Ctx &ctx)
             length = 1;
             int finished = 0;
             taken += LZ_Literals(w, in + taken, left - taken, s, r, fill, mask, groups, finished);
-            if (finished != 0 && (rc = ctx.PutCodes(groups, finished) != 0 ? -1 : 0) != 0) break;
+            if (finished != 0) {
+                w.entered = LZ_Entered(start, taken, s, r);
+                if (ctx.PutCodes(groups, finished) != 0) return -1;
+            }
         } else {
             w.group[fill++] = static_cast<uint8_t>(w.matchPosition);
             w.group[fill++] = static_cast<uint8_t>(((w.matchPosition >> 4) & 0xF0) | (length - (LZ_THRESHOLD + 1)));
@@ -176,7 +190,8 @@ int LZ_EncodeItems(ZipWork &w, Ctx &ctx)
             LZ_Advance(w, in + taken - length, length, left - taken >= LZ_LONGEST, s, r);
         }
         if (mask == 0) {
-            if ((rc = LZ_PutGroup(w, ctx, fill)) != 0) break;
+            w.entered = LZ_Entered(start, taken, s, r);
+            if (LZ_PutGroup(w, ctx, fill) != 0) return -1;
             fill = 1;
             mask = 1;
         }
@@ -186,12 +201,9 @@ int LZ_EncodeItems(ZipWork &w, Ctx &ctx)
     w.groupFill = static_cast<int16_t>(fill);
     w.mask = static_cast<uint8_t>(mask);
     w.lastMatchLength = w.advanced = static_cast<int16_t>(length);
-    // Only a failed sink leaves a byte entered ahead; the message then ends, and the
-    // trees' clean-up must still know of the byte.
-    taken += ((s - r) & (LZ_RING - 1)) - LZ_LONGEST;
-    w.entered += static_cast<uint32_t>(taken);
-    ctx.InputTaken(taken);
-    return rc;
+    w.entered = LZ_Entered(start, taken, s, r);
+    ctx.InputTaken(static_cast<int>(w.entered - start));
+    return 0;
 }
 
 // Codes the items that the piece at hand allows: every one while a whole lookahead of

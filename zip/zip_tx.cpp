@@ -44,7 +44,9 @@ ZipResult SendFrame(const ZipCtx &ctx, int16_t length, uint16_t final, uint16_t 
                                                                                                          : ZIP_TRANSPORT;
 }
 
-// Into frames by memcpy; a full frame goes out only when the next byte is at hand.
+// Into frames by memcpy; a full frame goes out only when the next byte is at hand.  A
+// failed send may have released the session and freed this context: nothing of it is
+// touched after one, here or by the callers.
 int ZipCtx::PutCodes(const uint8_t *code, int n)
 {
     while (n > 0) {
@@ -65,9 +67,9 @@ int ZipCtx::PutCodes(const uint8_t *code, int n)
 // The copy path: the rest of the piece into frames.
 int ZipCtx::PutPlain()
 {
-    const int rc = PutCodes(input + inputIndex, inputLength - inputIndex);
+    if (PutCodes(input + inputIndex, inputLength - inputIndex) != ZIP_OK) return ZIP_TRANSPORT;
     inputIndex = inputLength;
-    return rc;
+    return ZIP_OK;
 }
 
 int ZipCtx::EndMessage()
