@@ -327,7 +327,7 @@ constexpr int LZ_WIDE_CODE = 3 * LZ_GROUP_CODE_MAX + 16;
 constexpr int LZ_WIDE_ROOM = 3 * LZ_GROUP_OUTPUT_MAX + 16;
 
 // Literals in a group: the bits of its flags byte, counted without a library call.
-inline unsigned LZ_Literals(unsigned flags)
+inline unsigned LZ_LiteralCount(unsigned flags)
 {
     flags = flags - ((flags >> 1) & 0x55);
     flags = (flags & 0x33) + ((flags >> 2) & 0x33);
@@ -400,7 +400,7 @@ void LZ_DecodeGroups(UnzipWork &w, Ctx &ctx)
             made += 8;
             continue;
         }
-        if (LZ_Literals(flags) <= LZ_WIDE_LITERALS && codeLeft - used >= LZ_WIDE_CODE &&
+        if (LZ_LiteralCount(flags) <= LZ_WIDE_LITERALS && codeLeft - used >= LZ_WIDE_CODE &&
             room - made >= LZ_WIDE_ROOM) {
             LZ_Spent spent = LZ_GroupWide(w.ring, r, code, used, out, made);
             used = spent.used;
